@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+// The windowing services that connection and acquisition need of the main dialog. The dialog
+// implements it on Qt; tests implement it with fakes.
+class ModuleHost {
+public:
+    virtual ~ModuleHost() = default;
+
+    // A modal message box with an OK button only, captioned with the program's name.
+    virtual void MessageBox(const char* text) = 0;
+    // Takes at most one pending window message and dispatches it (paint, mouse, buttons,
+    // timer ticks). Answers whether one was taken.
+    virtual bool PumpOneMessage() = 0;
+    // Invalidates the whole client area with background erase.
+    virtual void InvalidateClient() = 0;
+    // Kills timer 100 and ends the main dialog through its OnOK.
+    virtual void KillTimerAndClose() = 0;
+    // The framework's default processing of the message being handled.
+    virtual void DefaultProcessing() = 0;
+    // Runs the Port Selection dialog modally; it reads and may change portNumber.
+    virtual void RunPortSelectionDialog(int& portNumber) = 0;
+    // The application profile, integer values.
+    virtual int GetProfileInt(const char* section, const char* entry, int defaultValue) = 0;
+    virtual void WriteProfileInt(const char* section, const char* entry, int value) = 0;
+};
+
+// Time as the connection and the acquisition cycle see it. Tests substitute a fake clock so
+// that the 2-second timeouts cost no test time.
+class ModuleClock {
+public:
+    virtual ~ModuleClock() = default;
+    virtual void Sleep(std::uint32_t milliseconds) = 0;
+    // Calendar time in whole seconds, as the C library's time().
+    virtual std::time_t Time() = 0;
+};
