@@ -28,7 +28,7 @@ struct Pen {
 // text is placed by its top-left corner on an opaque box of the background colour.
 // Before any SelectPen the canvas's own default pen (1 px black) is current.
 class Canvas {
-public:
+  public:
     virtual ~Canvas() = default;
 
     virtual void Rectangle(int left, int top, int right, int bottom) = 0;

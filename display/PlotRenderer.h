@@ -5,7 +5,7 @@
 
 // What the paint needs of the dialog that it draws on.
 class PaintHost {
-public:
+  public:
     virtual ~PaintHost() = default;
     // Pulls the dialog's controls into its members (the result is not examined) and answers
     // the display choice as the members then hold it: 1 is the Error Data view.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-void SpectrumStore::Fill(SpectrumArray& array, double value) { array.fill(value); }
+void SpectrumStore::Fill(SpectrumArray& array, double value) {
+    array.fill(value);
+}
 
 void SpectrumStore::FillDefaults() {
     Fill(errorY, NoErrorLevel);

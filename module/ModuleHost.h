@@ -6,7 +6,7 @@
 // The windowing services that connection and acquisition need of the main dialog. The dialog
 // implements it on Qt; tests implement it with fakes.
 class ModuleHost {
-public:
+  public:
     virtual ~ModuleHost() = default;
 
     // A modal message box with an OK button only, captioned with the program's name.
@@ -30,7 +30,7 @@ public:
 // Time as the connection and the acquisition cycle see it. Tests substitute a fake clock so
 // that the 2-second timeouts cost no test time.
 class ModuleClock {
-public:
+  public:
     virtual ~ModuleClock() = default;
     virtual void Sleep(std::uint32_t milliseconds) = 0;
     // Calendar time in whole seconds, as the C library's time().

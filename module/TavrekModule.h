@@ -1,0 +1,21 @@
+#pragma once
+
+#include "ModuleHost.h"
+#include "ModuleSession.h"
+#include "SpectrumStore.h"
+
+// The Tavrek module on its serial line: connection state and acquisition cycle, created once
+// by main and living as long as the program.
+class TavrekModule final : public ModuleSession {
+  public:
+    TavrekModule(SpectrumStore& store, ModuleClock& clock);
+    ~TavrekModule() override;
+
+    void ClearBusy() override;
+    void ConnectAtStartup(ModuleHost& host) override;
+    void OnTimer(ModuleHost& host) override;
+
+  private:
+    SpectrumStore& store_;
+    ModuleClock& clock_;
+};
