@@ -16,5 +16,6 @@ class PaintHost {
 
 // One paint of the open (not minimised) window: both plot rectangles, labels, grid, bars with
 // limit checking and error latching, error marks, limit lines, then ClearLive. client is the
-// client rectangle as the window reports it.
+// client rectangle as the window reports it. A level that has no pixel coordinate (NaN, an
+// infinity) is drawn pinned: NaN at the plot top, infinities a million pixels off the plot.
 void PaintSpectrumPlots(Canvas& canvas, SpectrumStore& store, PlotRect client, PaintHost& host);

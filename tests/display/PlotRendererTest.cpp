@@ -51,11 +51,7 @@ class FakeHost : public PaintHost {
     void DefaultProcessing() override {
         ++defaults;
         canvas_.Mark("default");
-        liveClearedAtDefault = true;
-        for (int i = 0; i < SpectrumSize; ++i) {
-            liveClearedAtDefault =
-                liveClearedAtDefault && store_.liveX[i] == 0.0 && store_.liveY[i] == 0.0;
-        }
+        liveClearedAtDefault = store_.liveX == SpectrumArray{} && store_.liveY == SpectrumArray{};
     }
 
   private:
