@@ -1,0 +1,76 @@
+// Test seam of the serial calls: lets a test make a call fail with a chosen Win32 error, report
+// line-error bits and hold flags, set the modem input lines and the queue counts, leave writes
+// in flight, and see which calls were made. Process-wide; Reset() puts everything back.
+#pragma once
+
+#include <utility>
+#include <vector>
+
+#include "WinSerial.h"
+
+enum class SerialCall {
+    CreateFile,
+    CloseHandle,
+    SetupComm,
+    GetCommState,
+    SetCommState,
+    SetCommTimeouts,
+    GetCommMask,
+    SetCommMask,
+    WaitCommEvent,
+    EscapeCommFunction,
+    GetCommModemStatus,
+    ClearCommError,
+    SetCommBreak,
+    ClearCommBreak,
+    ReadFile,
+    WriteFile,
+    GetOverlappedResult,
+    PurgeComm,
+    TransmitCommChar,
+};
+
+inline constexpr int SERIAL_CALL_COUNT = static_cast<int>(SerialCall::TransmitCommChar) + 1;
+
+class SerialSeam {
+  public:
+    // Clears every setting below and the call log.
+    static void Reset();
+
+    // The next `times` calls (every call while times is negative) fail with `error`.
+    static void FailCall(SerialCall call, DWORD error, int times = -1);
+    static void ClearFailure(SerialCall call);
+    // SetCommState fails with `error` whenever the control block asks for this baud rate.
+    static void FailBaudRate(DWORD baud, DWORD error = ERROR_INVALID_PARAMETER);
+    static void ClearBaudFailures();
+
+    // CE_... bits that the next successful ClearCommError reports once, with the device's own.
+    static void InjectLineErrors(DWORD errors);
+    // Hold flags that every ClearCommError reports until changed.
+    static void SetHoldFlags(bool ctsHold, bool dsrHold, bool xoffHold, bool xoffSent);
+    // MS_... bits that GetCommModemStatus reports instead of the device's lines.
+    static void SetModemStatus(DWORD modemStatus);
+    static void ClearModemStatus();
+    // Queue counts that ClearCommError reports instead of the device's; negative: the device's.
+    static void SetQueueCounts(long inQueue, long outQueue);
+    // While on, WriteFile hands the bytes over but reports the write as still in flight
+    // (ERROR_IO_PENDING); GetOverlappedResult completes it.
+    static void SetWritesPending(bool pending);
+
+    // Calls made since the last Reset, with their main argument (function code, purge flags,
+    // baud rate, byte count; 0 otherwise).
+    static int CallCount(SerialCall call);
+    static std::vector<std::pair<SerialCall, DWORD>> CallLog();
+
+    // Used by the layer itself.
+    struct LineReport {
+        DWORD errors;
+        bool ctsHold, dsrHold, xoffHold, xoffSent;
+        long inQueue, outQueue;
+    };
+    static bool TakeFailure(SerialCall call, DWORD argument, DWORD& error);
+    static bool BaudFailure(DWORD baud, DWORD& error);
+    static LineReport TakeLineReport();
+    static bool ModemStatus(DWORD& modemStatus);
+    static bool WritesPending();
+};
