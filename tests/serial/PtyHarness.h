@@ -69,6 +69,18 @@ class PtyPair {
         return got;
     }
 
+    // Whatever the near end sent within `waitMs` milliseconds.
+    std::string Drain(int waitMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+        std::string got;
+        char buffer[256];
+        ssize_t n;
+        while ((n = read(master_, buffer, sizeof buffer)) > 0) {
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
     // Waits until everything the far end has sent lies ready on the slave (fd of the near end).
     static bool WaitForInput(int slaveFd, int count) {
         return WaitFor([&] {
