@@ -1,6 +1,18 @@
 // The Windows types, constants and calls that the serial library uses, supplied on POSIX
 // terminals. The library includes this header and nothing else of the platform's, so that on
 // Windows the same library code compiles against <windows.h> (a WinSerial.h there includes it).
+//
+// How the serial calls behave on a terminal:
+// - "\\\\.\\COMn" opens the device that ComDevicePath(n) names, raw and exclusive (a second
+//   open, from this or another process, fails with ERROR_ACCESS_DENIED).
+// - Transfers complete at once: a read takes what has arrived, a write hands over what the
+//   terminal takes now and reports fewer bytes when it takes less.
+// - A hang-up (far end gone) fails ClearCommError, ReadFile and WriteFile with
+//   ERROR_DEVICE_NOT_CONNECTED; it is never reported as an empty line.
+// - Settings a terminal cannot have fail SetCommState: 4 data bits, one and a half stop bits
+//   other than with 5 data bits, DTR/DSR flow control.
+// - Devices without modem lines or error counters (pseudo-terminals) fail GetCommModemStatus
+//   and EscapeCommFunction and report no line errors; SerialSeam stands in for them in tests.
 #pragma once
 
 #include <cstdarg>
