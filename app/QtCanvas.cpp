@@ -1,0 +1,130 @@
+#include "QtCanvas.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+namespace {
+
+QColor ToQColor(Colour colour) {
+    return QColor(colour.red, colour.green, colour.blue);
+}
+
+}  // namespace
+
+QtCanvas::QtCanvas(QPainter& painter, const QFont& textFont) : painter_(painter), font_(textFont) {}
+
+QFont QtCanvas::DefaultTextFont() {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    font.setBold(true);
+    return font;
+}
+
+void QtCanvas::Dot(int x, int y, int width, const QColor& colour) {
+    const int offset = width / 2;
+    painter_.fillRect(x - offset, y - offset, width, width, colour);
+}
+
+void QtCanvas::Rectangle(int left, int top, int right, int bottom) {
+    if (left > right) {
+        std::swap(left, right);
+    }
+    if (top > bottom) {
+        std::swap(top, bottom);
+    }
+    if (right - left < 1 || bottom - top < 1) {
+        return;
+    }
+    painter_.fillRect(left, top, right - left, bottom - top, QColor(255, 255, 255));
+    const int width = std::max(1, pen_->width);
+    const QColor colour = ToQColor(pen_->colour);
+    const int offset = width / 2;
+    const int outerLeft = left - offset;
+    const int outerTop = top - offset;
+    const int outerWidth = right - 1 - left + width;
+    const int outerHeight = bottom - 1 - top + width;
+    painter_.fillRect(outerLeft, outerTop, outerWidth, width, colour);
+    painter_.fillRect(outerLeft, bottom - 1 - offset, outerWidth, width, colour);
+    painter_.fillRect(outerLeft, outerTop, width, outerHeight, colour);
+    painter_.fillRect(right - 1 - offset, outerTop, width, outerHeight, colour);
+}
+
+const Pen* QtCanvas::SelectPen(const Pen* pen) {
+    if (pen == nullptr) {
+        return nullptr;
+    }
+    const Pen* previous = pen_;
+    pen_ = pen;
+    return previous;
+}
+
+void QtCanvas::MoveTo(int x, int y) {
+    currentX_ = x;
+    currentY_ = y;
+}
+
+void QtCanvas::LineTo(int x, int y) {
+    const int x0 = currentX_;
+    const int y0 = currentY_;
+    currentX_ = x;
+    currentY_ = y;
+    if (x0 == x && y0 == y) {
+        return;
+    }
+    const int width = std::max(1, pen_->width);
+    const QColor colour = ToQColor(pen_->colour);
+    const int offset = width / 2;
+    if (x0 == x) {
+        // Vertical: the rows from y0 towards y, y itself left out.
+        const int first = y > y0 ? y0 : y + 1;
+        const int last = y > y0 ? y - 1 : y0;
+        painter_.fillRect(x0 - offset, first, width, last - first + 1, colour);
+        return;
+    }
+    if (y0 == y) {
+        const int first = x > x0 ? x0 : x + 1;
+        const int last = x > x0 ? x - 1 : x0;
+        painter_.fillRect(first, y0 - offset, last - first + 1, width, colour);
+        return;
+    }
+    // Slanting: Bresenham's steps from (x0, y0), stopping before (x, y).
+    const int dx = std::abs(x - x0);
+    const int dy = -std::abs(y - y0);
+    const int stepX = x0 < x ? 1 : -1;
+    const int stepY = y0 < y ? 1 : -1;
+    int error = dx + dy;
+    int px = x0;
+    int py = y0;
+    while (px != x || py != y) {
+        Dot(px, py, width, colour);
+        const int doubled = 2 * error;
+        if (doubled >= dy) {
+            error += dy;
+            px += stepX;
+        }
+        if (doubled <= dx) {
+            error += dx;
+            py += stepY;
+        }
+    }
+}
+
+void QtCanvas::SetBkColor(Colour colour) {
+    background_ = ToQColor(colour);
+}
+
+void QtCanvas::SetTextColor(Colour colour) {
+    text_ = ToQColor(colour);
+}
+
+void QtCanvas::TextOut(int x, int y, std::string_view text) {
+    const QString string = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    const QFontMetrics metrics(font_);
+    painter_.fillRect(x, y, metrics.horizontalAdvance(string), metrics.height(), background_);
+    painter_.setFont(font_);
+    painter_.setPen(text_);
+    painter_.drawText(x, y + metrics.ascent(), string);
+}

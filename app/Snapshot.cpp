@@ -1,0 +1,84 @@
+// sorvell-snapshot SECONDS FILE.png: runs the real main dialog on Qt's offscreen platform for the
+// given time and writes an image of the window, for machines without a display.
+
+#include <QApplication>
+#include <QPixmap>
+#include <QTimer>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "Profile.h"
+#include "SpectrumStore.h"
+#include "Startup.h"
+#include "SystemClock.h"
+#include "TavrekModule.h"
+#include "VibrationDialog.h"
+
+namespace {
+
+constexpr int UsageError = 2;
+constexpr int WindowNotUp = 3;
+
+int Usage() {
+    std::fputs("usage: sorvell-snapshot SECONDS FILE.png\n", stderr);
+    return UsageError;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        return Usage();
+    }
+    const std::string_view secondsText = argv[1];
+    double seconds = 0.0;
+    const auto parsed =
+        std::from_chars(secondsText.data(), secondsText.data() + secondsText.size(), seconds);
+    if (parsed.ec != std::errc() || parsed.ptr != secondsText.data() + secondsText.size() ||
+        !(seconds > 0.0 && seconds <= 3600.0)) {
+        std::fputs("sorvell-snapshot: SECONDS must be a number above 0 and up to 3600\n", stderr);
+        return Usage();
+    }
+    const QString output = QString::fromLocal8Bit(argv[2]);
+    if (output.isEmpty()) {
+        return Usage();
+    }
+
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QApplication application(qtArgc, argv);
+
+    Profile profile(Profile::DefaultPath());
+    PrepareApplication(profile);
+    SpectrumStore store;
+    SystemClock clock;
+    TavrekModule module(store, clock);
+    CVibrationDialog dialog(store, module, profile);
+
+    // The deadline runs from the start, so that a connection step waiting for an answer (a
+    // message box or the Port Selection dialog nobody can see) still ends in an image.
+    QTimer::singleShot(static_cast<int>(seconds * 1000.0), &dialog, [&] {
+        const bool windowUp = dialog.isVisible() && QApplication::activeModalWidget() == &dialog;
+        if (!dialog.grab().save(output, "PNG")) {
+            std::fprintf(stderr, "sorvell-snapshot: could not write %s\n", argv[2]);
+            std::fflush(stderr);
+            std::_Exit(EXIT_FAILURE);
+        }
+        if (!windowUp) {
+            QWidget* modal = QApplication::activeModalWidget();
+            std::fprintf(stderr,
+                         "sorvell-snapshot: wrote %s, but the window was not up yet: \"%s\" was "
+                         "waiting for an answer\n",
+                         argv[2], modal != nullptr ? qPrintable(modal->windowTitle()) : "");
+            std::fflush(stderr);
+            // Nested dialogs of the connection step would ask again; end here.
+            std::_Exit(WindowNotUp);
+        }
+        dialog.KillTimerAndClose();
+    });
+    dialog.DoModal();
+    std::printf("sorvell-snapshot: wrote %s\n", argv[2]);
+    return 0;
+}

@@ -1,0 +1,445 @@
+#include "VibrationDialog.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <iostream>
+#include <utility>
+#include <vector>
+
+#include "AboutDialog.h"
+#include "ApplicationLook.h"
+#include "DataExchange.h"
+#include "DialogUnits.h"
+#include "LimitEditor.h"
+#include "PortSelectionDialog.h"
+#include "Profile.h"
+#include "QtCanvas.h"
+#include "Resources.h"
+
+namespace {
+
+// The size of a large icon, as the minimised window draws it.
+constexpr int IconSize = 32;
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The radio exchange: the index of the checked button of the group, -1 when none is checked.
+int CheckedIndex(const QButtonGroup& group) {
+    return group.checkedId();
+}
+
+// Checks the button with the given index and clears the others; an index without a button
+// clears them all.
+void CheckIndex(QButtonGroup& group, int index) {
+    if (QAbstractButton* button = group.button(index)) {
+        button->setChecked(true);
+        return;
+    }
+    group.setExclusive(false);
+    for (QAbstractButton* button : group.buttons()) {
+        button->setChecked(false);
+    }
+    group.setExclusive(true);
+}
+
+}  // namespace
+
+CVibrationDialog::CVibrationDialog(SpectrumStore& store, ModuleSession& session, Profile& profile,
+                                   QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      store_(store),
+      session_(session),
+      profile_(profile) {
+    setWindowTitle(QString::fromUtf8(MainDialogCaption));
+    setFont(DialogFont());
+    setFixedSize(DialogSize(320, 200));
+    setSizeGripEnabled(false);
+    // Pointer moves must arrive without a button held: they select the bin under the pointer.
+    setMouseTracking(true);
+    m_hIcon = ApplicationIcon();
+    CreateControls();
+}
+
+CVibrationDialog::~CVibrationDialog() = default;
+
+void CVibrationDialog::CreateControls() {
+    std::vector<QWidget*> templateOrder;
+    const auto place = [&](QWidget* widget, QRect rect) {
+        widget->setGeometry(rect);
+        templateOrder.push_back(widget);
+    };
+    const auto radio = [&](int id, const char* text, QRect rect) {
+        auto* button = new QRadioButton(QString::fromUtf8(text), this);
+        // Radio buttons are no tab stops: a click focuses them, Tab passes them by.
+        button->setFocusPolicy(Qt::ClickFocus);
+        button->setObjectName(QStringLiteral("control%1").arg(id));
+        controls_[id] = button;
+        place(button, rect);
+        return button;
+    };
+    const auto push = [&](int id, const char* text, QRect rect) {
+        auto* button = new QPushButton(QString::fromUtf8(text), this);
+        // No push button is the default: Enter presses the focused button and is OK elsewhere.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        button->setObjectName(QStringLiteral("control%1").arg(id));
+        controls_[id] = button;
+        place(button, rect);
+        return button;
+    };
+    const auto edit = [&](int id, QRect rect) {
+        auto* line = new QLineEdit(this);
+        line->setObjectName(QStringLiteral("control%1").arg(id));
+        controls_[id] = line;
+        place(line, rect);
+        return line;
+    };
+    const auto label = [&](const char* text, QRect rect, Qt::Alignment alignment) {
+        auto* text_label = new QLabel(QString::fromUtf8(text), this);
+        text_label->setTextFormat(Qt::PlainText);
+        text_label->setAlignment(alignment | Qt::AlignTop);
+        // Static texts take no pointer input: moves and clicks on them belong to the dialog.
+        text_label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        place(text_label, rect);
+    };
+    const auto group = [&](const char* text, QRect rect) {
+        auto* box = new QGroupBox(QString::fromUtf8(text), this);
+        box->setAttribute(Qt::WA_TransparentForMouseEvents);
+        box->setFocusPolicy(Qt::NoFocus);
+        place(box, rect);
+    };
+
+    maxLimit_ = radio(IDC_MAXLIMIT, "Max Limit", DialogRect(105, 169, 43, 10));
+    minLimit_ = radio(IDC_MINLIMIT, "Min Limit", DialogRect(105, 181, 43, 10));
+    autoSet_ = push(IDC_AUTOSET, "Auto-set Limits", DialogRect(210, 177, 59, 13));
+    margin_ = edit(IDC_MARGIN, DialogRect(280, 178, 17, 12));
+    label("Y-Axis", DialogRect(239, 141, 24, 8), Qt::AlignLeft);
+    label("X-Axis", DialogRect(64, 141, 25, 8), Qt::AlignLeft);
+    label("40Hz", DialogRect(1, 141, 25, 8), Qt::AlignLeft);
+    label("900Hz", DialogRect(122, 141, 25, 8), Qt::AlignLeft);
+    label("dB", DialogRect(299, 181, 9, 8), Qt::AlignLeft);
+    group("Limit Update - Right-click to increase, left-click to decrease",
+          DialogRect(101, 158, 212, 37));
+    label("Step size:", DialogRect(157, 168, 40, 8), Qt::AlignLeft);
+    step_ = edit(IDC_STEPSIZE, DialogRect(159, 178, 17, 12));
+    label("dB", DialogRect(178, 181, 9, 8), Qt::AlignLeft);
+    label("40Hz", DialogRect(174, 141, 25, 8), Qt::AlignLeft);
+    label("900Hz", DialogRect(295, 141, 24, 8), Qt::AlignLeft);
+    liveData_ = radio(IDC_LIVEDATA, "Live Data  ", DialogRect(10, 168, 43, 10));
+    errorData_ = radio(IDC_ERRORDATA, "Error Data ", DialogRect(10, 180, 46, 10));
+    group("Display data: ", DialogRect(7, 158, 88, 37));
+    reset_ = push(IDC_RESET, "Reset", DialogRect(61, 177, 29, 13));
+    label("\u00b1", DialogRect(270, 180, 8, 8), Qt::AlignRight);
+
+    // The first control of the template lies on top, the group boxes under what they frame.
+    for (QWidget* widget : templateOrder) {
+        widget->lower();
+    }
+
+    // The two radio groups: 1007, 1006 (m_nLimitSelect) and 1008, 1009 (m_nDisplaySelect).
+    limitGroup_ = new QButtonGroup(this);
+    limitGroup_->addButton(maxLimit_, 0);
+    limitGroup_->addButton(minLimit_, 1);
+    displayGroup_ = new QButtonGroup(this);
+    displayGroup_->addButton(liveData_, 0);
+    displayGroup_->addButton(errorData_, 1);
+
+    // Tab visits the tab stops in template order.
+    const std::vector<QWidget*> focusOrder = {maxLimit_, minLimit_, autoSet_,   margin_,
+                                              step_,     liveData_, errorData_, reset_};
+    for (std::size_t i = 1; i < focusOrder.size(); ++i) {
+        setTabOrder(focusOrder[i - 1], focusOrder[i]);
+    }
+
+    connect(autoSet_, &QPushButton::clicked, this, [this] { OnAutoSetLimits(); });
+    connect(reset_, &QPushButton::clicked, this, [this] { OnReset(); });
+}
+
+QWidget* CVibrationDialog::Control(int id) const {
+    const auto found = controls_.find(id);
+    return found == controls_.end() ? nullptr : found->second;
+}
+
+int CVibrationDialog::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+bool CVibrationDialog::OnInitDialog() {
+    // The framework's part: the members' defaults into the controls, the focus on the first tab
+    // stop.
+    UpdateData(false);
+    autoSet_->setFocus(Qt::OtherFocusReason);
+
+    // The About command. No system menu can be extended here, so it is an action of the window,
+    // reached with F1 and with Alt+A (the mnemonic of its text).
+    const std::string_view aboutText = LoadResourceString(IDS_ABOUTBOX);
+    if (!aboutText.empty() && aboutAction_ == nullptr) {
+        aboutAction_ = new QAction(FromUtf8(aboutText), this);
+        aboutAction_->setShortcuts({QKeySequence(Qt::Key_F1), QKeySequence(Qt::ALT | Qt::Key_A)});
+        aboutAction_->setShortcutContext(Qt::WindowShortcut);
+        aboutAction_->setToolTip(FromUtf8(aboutText).remove(QLatin1Char('&')));
+        addAction(aboutAction_);
+        connect(aboutAction_, &QAction::triggered, this, [this] { OnSysCommand(AboutCommandId); });
+    }
+
+    // Big and small icon: one icon holding both images.
+    setWindowIcon(m_hIcon);
+
+    store_.FillDefaults();
+    session_.ClearBusy();
+    session_.ConnectAtStartup(*this);
+    timer_.start(AcquisitionPeriodMs, Qt::PreciseTimer, this);
+    return true;
+}
+
+bool CVibrationDialog::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        return PullControls(Report::Now);
+    }
+    margin_->setText(QString::fromStdString(FormatFloatText(m_fAutoSetMargin)));
+    CheckIndex(*limitGroup_, m_nLimitSelect);
+    step_->setText(QString::fromStdString(FormatIntText(m_nStepSize)));
+    CheckIndex(*displayGroup_, m_nDisplaySelect);
+    return true;
+}
+
+bool CVibrationDialog::PullControls(Report report) {
+    const std::optional<float> margin = ParseFloatText(margin_->text().toStdString());
+    if (!margin) {
+        FailField(margin_, ParseRealMessage, report);
+        return false;
+    }
+    m_fAutoSetMargin = *margin;
+    m_nLimitSelect = CheckedIndex(*limitGroup_);
+    const std::optional<int> step = ParseIntText(step_->text().toStdString());
+    if (!step) {
+        FailField(step_, ParseIntegerMessage, report);
+        return false;
+    }
+    m_nStepSize = *step;
+    m_nDisplaySelect = CheckedIndex(*displayGroup_);
+    lastPaintField_ = nullptr;
+    lastPaintText_.clear();
+    return true;
+}
+
+void CVibrationDialog::FailField(QLineEdit* edit, const char* message, Report report) {
+    const QString text = QString::fromUtf8(message);
+    if (report == Report::Now) {
+        lastPaintField_ = edit;
+        lastPaintText_ = edit->text();
+        ShowValidationMessage(edit, text);
+        return;
+    }
+    // Painting: the same invalid text is reported once, after the paint, never during it.
+    if (edit == lastPaintField_ && edit->text() == lastPaintText_) {
+        return;
+    }
+    lastPaintField_ = edit;
+    lastPaintText_ = edit->text();
+    pendingField_ = edit;
+    pendingMessage_ = text;
+    if (!reportScheduled_) {
+        reportScheduled_ = true;
+        QTimer::singleShot(0, this, [this] { ReportPendingField(); });
+    }
+}
+
+void CVibrationDialog::ReportPendingField() {
+    reportScheduled_ = false;
+    QLineEdit* edit = std::exchange(pendingField_, nullptr);
+    if (edit == nullptr || validationBoxOpen_) {
+        return;
+    }
+    ShowValidationMessage(edit, pendingMessage_);
+}
+
+void CVibrationDialog::ShowValidationMessage(QLineEdit* edit, const QString& message) {
+    validationBoxOpen_ = true;
+    ShowMessageBox(message);
+    validationBoxOpen_ = false;
+    edit->setFocus(Qt::OtherFocusReason);
+    edit->selectAll();
+}
+
+void CVibrationDialog::SetMessageBoxFunction(MessageBoxFunction function) {
+    messageBox_ = std::move(function);
+}
+
+void CVibrationDialog::ShowMessageBox(const QString& text) {
+    if (messageBox_) {
+        messageBox_(text);
+        return;
+    }
+    // Before the window first shows (the connection step) the box stands on its own.
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(MessageBoxCaption), text,
+                    QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.exec();
+}
+
+void CVibrationDialog::OnSysCommand(int commandId) {
+    if ((commandId & 0xFFF0) == AboutCommandId) {
+        CAboutDialog about(this);
+        about.exec();
+    }
+}
+
+void CVibrationDialog::paintEvent(QPaintEvent*) {
+    OnPaint();
+}
+
+void CVibrationDialog::OnPaint() {
+    QPainter painter(this);
+    if (isMinimized()) {
+        const int x = (width() - IconSize + 1) / 2;
+        const int y = (height() - IconSize + 1) / 2;
+        painter.drawPixmap(x, y, m_hIcon.pixmap(IconSize, IconSize));
+        return;
+    }
+    QtCanvas canvas(painter, QtCanvas::DefaultTextFont());
+    PaintSpectrumPlots(canvas, store_, PlotRect{0, 0, width(), height()}, *this);
+}
+
+int CVibrationDialog::PullDisplaySelect() {
+    PullControls(Report::AfterPaint);
+    return m_nDisplaySelect;
+}
+
+void CVibrationDialog::timerEvent(QTimerEvent* event) {
+    if (event->timerId() == timer_.timerId()) {
+        OnTimer(AcquisitionTimerId);
+        return;
+    }
+    QDialog::timerEvent(event);
+}
+
+void CVibrationDialog::OnTimer(int timerId) {
+    if (timerId == AcquisitionTimerId) {
+        session_.OnTimer(*this);
+    }
+}
+
+void CVibrationDialog::mouseMoveEvent(QMouseEvent* event) {
+    OnMouseMove(event->position().toPoint());
+}
+
+void CVibrationDialog::mousePressEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        OnLButtonDown(point);
+    } else if (event->button() == Qt::RightButton) {
+        OnRButtonDown(point);
+    } else {
+        QDialog::mousePressEvent(event);
+    }
+}
+
+void CVibrationDialog::OnMouseMove(QPoint point) {
+    if (TrackPointer(store_, point.x(), point.y())) {
+        DefaultProcessing();
+    }
+}
+
+void CVibrationDialog::OnLButtonDown(QPoint) {
+    UpdateData(true);
+    LowerSelectedLimit(store_, m_nLimitSelect, m_nStepSize);
+    DefaultProcessing();
+}
+
+void CVibrationDialog::OnRButtonDown(QPoint) {
+    UpdateData(true);
+    RaiseSelectedLimit(store_, m_nLimitSelect, m_nStepSize);
+    DefaultProcessing();
+}
+
+void CVibrationDialog::OnAutoSetLimits() {
+    UpdateData(true);
+    AutoSetLimits(store_, m_fAutoSetMargin);
+}
+
+void CVibrationDialog::OnReset() {
+    ResetErrors(store_);
+}
+
+void CVibrationDialog::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && modifiers == Qt::NoModifier) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        } else {
+            OnOK();
+        }
+        event->accept();
+        return;
+    }
+    // Escape ends the dialog as Cancel.
+    QDialog::keyPressEvent(event);
+}
+
+void CVibrationDialog::OnOK() {
+    if (!UpdateData(true)) {
+        return;
+    }
+    accept();
+}
+
+void CVibrationDialog::done(int result) {
+    timer_.stop();
+    QDialog::done(result);
+}
+
+void CVibrationDialog::MessageBox(const char* text) {
+    ShowMessageBox(QString::fromUtf8(text));
+}
+
+bool CVibrationDialog::PumpOneMessage() {
+    // One pass of the event dispatcher, without waiting: the posted events (repaints among them),
+    // the window system's queued input and the timers that are due, as they stand when the pass
+    // starts. Answers whether anything was dispatched.
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread());
+    return dispatcher != nullptr && dispatcher->processEvents(QEventLoop::AllEvents);
+}
+
+void CVibrationDialog::InvalidateClient() {
+    update();
+}
+
+void CVibrationDialog::KillTimerAndClose() {
+    timer_.stop();
+    // A terminate request ends the dialog as OK without validating the edits: the program is
+    // closing, and a refused edit must not keep it open with its timer gone.
+    accept();
+}
+
+void CVibrationDialog::DefaultProcessing() {}
+
+void CVibrationDialog::RunPortSelectionDialog(int& portNumber) {
+    CPortSelectionDialog dialog(portNumber, nullptr);
+    dialog.exec();
+}
+
+int CVibrationDialog::GetProfileInt(const char* section, const char* entry, int defaultValue) {
+    return profile_.GetInt(section, entry, defaultValue);
+}
+
+void CVibrationDialog::WriteProfileInt(const char* section, const char* entry, int value) {
+    if (!profile_.WriteInt(section, entry, value)) {
+        std::cerr << "sorvell: could not write " << profile_.Path().toStdString() << '\n';
+    }
+}

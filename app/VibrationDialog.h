@@ -1,0 +1,139 @@
+// The main window (dialog 102): two spectrum plots drawn on the client area above the limit and
+// display controls. It is the module side's host (message boxes, message pump, repaint, timer,
+// Port Selection dialog, profile) and the plots' paint host.
+#pragma once
+
+#include <QBasicTimer>
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <functional>
+#include <map>
+
+#include "ModuleHost.h"
+#include "ModuleSession.h"
+#include "PlotRenderer.h"
+#include "SpectrumStore.h"
+
+class QAction;
+class QButtonGroup;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class Profile;
+
+// Timer 100: one acquisition cycle every 50 ms.
+inline constexpr int AcquisitionTimerId = 100;
+inline constexpr int AcquisitionPeriodMs = 50;
+// The About command; its low four bits are ignored, so 16 to 31 all open the About box.
+inline constexpr int AboutCommandId = 16;
+inline constexpr const char* MainDialogCaption = "Sorvell Vibration Analysis";
+inline constexpr const char* MessageBoxCaption = "Sorvell";
+
+class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
+    Q_OBJECT
+  public:
+    CVibrationDialog(SpectrumStore& store, ModuleSession& session, Profile& profile,
+                     QWidget* parent = nullptr);
+    ~CVibrationDialog() override;
+
+    // Initialises the dialog (message boxes and the Port Selection dialog of the connection step
+    // appear before the window), then runs it modally. Answers QDialog::Accepted or Rejected.
+    int DoModal();
+
+    // Pushes the defaults into the controls, adds the About command, sets the icons, fills the
+    // store's defaults, clears the busy flag, connects to the module and starts timer 100.
+    bool OnInitDialog();
+
+    // true: pulls margin, limit choice, step and display choice from the controls, in that order;
+    // at the first invalid edit it shows the validation message, puts the focus on that edit and
+    // stops, so that member and the later ones keep their values. Answers whether all were
+    // pulled. false: pushes the members into the controls.
+    bool UpdateData(bool saveAndValidate = true);
+
+    // Handlers.
+    void OnSysCommand(int commandId);
+    void OnPaint();
+    void OnTimer(int timerId);
+    void OnMouseMove(QPoint point);
+    void OnLButtonDown(QPoint point);
+    void OnRButtonDown(QPoint point);
+    void OnAutoSetLimits();
+    void OnReset();
+    // Enter: validates, then ends the dialog with Accepted; stays open when an edit is invalid.
+    void OnOK();
+
+    // ModuleHost.
+    void MessageBox(const char* text) override;
+    bool PumpOneMessage() override;
+    void InvalidateClient() override;
+    void KillTimerAndClose() override;
+    void DefaultProcessing() override;
+    void RunPortSelectionDialog(int& portNumber) override;
+    int GetProfileInt(const char* section, const char* entry, int defaultValue) override;
+    void WriteProfileInt(const char* section, const char* entry, int value) override;
+
+    // PaintHost.
+    int PullDisplaySelect() override;
+
+    // Shows a message box with an OK button; replaceable so that tests can answer it.
+    using MessageBoxFunction = std::function<void(const QString& text)>;
+    void SetMessageBoxFunction(MessageBoxFunction function);
+
+    // The control with the given id (1000 to 1009), or nullptr.
+    QWidget* Control(int id) const;
+    QAction* AboutAction() const { return aboutAction_; }
+    bool IsTimerRunning() const { return timer_.isActive(); }
+
+    float m_fAutoSetMargin = 5.0f;
+    int m_nLimitSelect = 0;
+    int m_nStepSize = 6;
+    int m_nDisplaySelect = 0;
+    QIcon m_hIcon;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    // Ending the dialog ends its timer with it, as destroying the window does.
+    void done(int result) override;
+
+  private:
+    enum class Report { Now, AfterPaint };
+    bool PullControls(Report report);
+    void FailField(QLineEdit* edit, const char* message, Report report);
+    void ReportPendingField();
+    void ShowValidationMessage(QLineEdit* edit, const QString& message);
+    void CreateControls();
+    void ShowMessageBox(const QString& text);
+
+    SpectrumStore& store_;
+    ModuleSession& session_;
+    Profile& profile_;
+    QBasicTimer timer_;
+    MessageBoxFunction messageBox_;
+    QAction* aboutAction_ = nullptr;
+
+    QRadioButton* maxLimit_ = nullptr;
+    QRadioButton* minLimit_ = nullptr;
+    QPushButton* autoSet_ = nullptr;
+    QLineEdit* margin_ = nullptr;
+    QLineEdit* step_ = nullptr;
+    QRadioButton* liveData_ = nullptr;
+    QRadioButton* errorData_ = nullptr;
+    QPushButton* reset_ = nullptr;
+    QButtonGroup* limitGroup_ = nullptr;
+    QButtonGroup* displayGroup_ = nullptr;
+    std::map<int, QWidget*> controls_;
+
+    // A paint must not run a modal loop, so an invalid edit found while painting is reported
+    // once the paint is over, one box at a time, and not again for the same text.
+    QLineEdit* pendingField_ = nullptr;
+    QString pendingMessage_;
+    bool reportScheduled_ = false;
+    bool validationBoxOpen_ = false;
+    QLineEdit* lastPaintField_ = nullptr;
+    QString lastPaintText_;
+};
