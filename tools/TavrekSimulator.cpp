@@ -1,0 +1,674 @@
+#include "TavrekSimulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "PtyLineSpeed.h"
+#include "SignalGenerator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr unsigned kStartSpeed = 38400;
+constexpr unsigned kFastSpeed = 128000;
+constexpr int kBlockSamples = 64;
+// How often an idle module looks at the host's line speed; bounds the window in which a byte
+// cannot be told apart from a speed change around it.
+constexpr auto kIdlePoll = std::chrono::milliseconds(10);
+// How long to sleep while nobody has the slave open (reads then fail at once).
+constexpr auto kNoHostPoll = std::chrono::milliseconds(20);
+constexpr auto kStreamPoll = std::chrono::microseconds(1000);
+// A line cannot send faster than its pace, so time lost to a late wake-up is not caught up
+// beyond this many bytes.
+constexpr double kMaxStreamCredit = 128.0;
+constexpr auto kHangUpGrace = std::chrono::milliseconds(100);
+
+std::string ErrnoText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+timespec ToTimespec(Clock::duration d) {
+    if (d < Clock::duration::zero()) {
+        d = Clock::duration::zero();
+    }
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+    ts.tv_nsec = static_cast<long>(ns % 1000000000);
+    return ts;
+}
+
+}  // namespace
+
+class TavrekSimulator::Engine {
+  public:
+    explicit Engine(SimConfig config)
+        : config_(std::move(config)),
+          generators_{SignalGenerator(config_.x, config_.seed),
+                      SignalGenerator(config_.y, config_.seed + 1)} {}
+    ~Engine() { Stop(); }
+
+    bool Start(std::string* error);
+    void Stop();
+
+    const SimConfig config_;  // first: the generators are made from it
+    mutable std::mutex mutex_;
+    mutable std::condition_variable receivedChanged_;
+    std::vector<ReceivedByte> received_;
+    std::vector<std::string> events_;
+    SimStats stats_;
+    std::string slavePath_;
+    Clock::time_point startTime_{};
+    std::array<SignalGenerator, 2> generators_;
+
+  private:
+    void Run();
+    void Event(const std::string& text);
+    bool OpenPty(std::string* error);
+    bool MakeLink(std::string* error);
+    void RemoveLink();
+    void CloseAll();
+    unsigned ObserveSpeed(unsigned fallback) const;
+    void ReadFromHost(Clock::time_point now);
+    void Handle(std::uint8_t byte, Clock::time_point now);
+    void StartStream(Clock::time_point now);
+    void StopStream(const char* why);
+    void Pace(Clock::time_point now);
+    void SendReplies(Clock::time_point now);
+    void BeginSilence(Clock::time_point now);
+    void HangUp();
+    void HostGone();
+    // Writes stream or reply bytes; what the host's full queue does not take is lost, as bytes
+    // would be on a real line.
+    void Send(const std::uint8_t* data, std::size_t size);
+
+    int master_ = -1;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    bool linkMade_ = false;
+    std::thread thread_;
+    std::atomic<bool> stopRequested_{false};
+
+    // State of the module, touched by its thread only.
+    unsigned moduleSpeed_ = kStartSpeed;
+    unsigned observedSpeed_ = 0;
+    int axis_ = 0;
+    bool streaming_ = false;
+    std::uint64_t streamSamples_ = 0;
+    Clock::time_point paceTime_{};
+    double credit_ = 0.0;
+    std::deque<Clock::time_point> replies_;
+    std::uint64_t blocks_ = 0;
+    bool silent_ = false;
+    bool silenceUsed_ = false;
+    std::optional<Clock::time_point> resumeAt_;
+    bool hostGone_ = false;
+    bool hungUp_ = false;
+    std::optional<Clock::time_point> hangUpAt_;
+    std::vector<std::uint8_t> out_;
+};
+
+bool TavrekSimulator::Engine::OpenPty(std::string* error) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0) {
+        *error = ErrnoText("cannot open a pseudo-terminal");
+        return false;
+    }
+    if (fcntl(master_, F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK) != 0) {
+        *error = ErrnoText("cannot set up the pseudo-terminal");
+        return false;
+    }
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0) {
+        *error = ErrnoText("cannot unlock the pseudo-terminal");
+        return false;
+    }
+    char name[128] = {};
+    if (ptsname_r(master_, name, sizeof name) != 0) {
+        *error = ErrnoText("cannot name the pseudo-terminal");
+        return false;
+    }
+    // Settings made through the master apply to the slave: raw 8N1 at the module's first speed,
+    // so a host that opens the slave finds a byte-clean line.
+    termios tio{};
+    if (tcgetattr(master_, &tio) != 0) {
+        *error = ErrnoText("cannot read the pseudo-terminal's settings");
+        return false;
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B38400);
+    cfsetospeed(&tio, B38400);
+    if (tcsetattr(master_, TCSANOW, &tio) != 0) {
+        *error = ErrnoText("cannot set the pseudo-terminal to raw mode");
+        return false;
+    }
+    int pipeFds[2] = {-1, -1};
+    if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = ErrnoText("cannot create the wake-up pipe");
+        return false;
+    }
+    wakeRead_ = pipeFds[0];
+    wakeWrite_ = pipeFds[1];
+    std::lock_guard lock(mutex_);
+    slavePath_ = name;
+    return true;
+}
+
+bool TavrekSimulator::Engine::MakeLink(std::string* error) {
+    const std::string& link = config_.linkPath;
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            *error = "cannot make the link " + link + ": it exists and is not a symbolic link";
+            return false;
+        }
+        // Replace an old link (say, of a simulator that was killed) in one step.
+        const std::string temp = link + ".tmp" + std::to_string(getpid());
+        unlink(temp.c_str());
+        if (symlink(slavePath_.c_str(), temp.c_str()) != 0) {
+            *error = ErrnoText(("cannot make the link " + link).c_str());
+            return false;
+        }
+        if (rename(temp.c_str(), link.c_str()) != 0) {
+            *error = ErrnoText(("cannot make the link " + link).c_str());
+            unlink(temp.c_str());
+            return false;
+        }
+    } else if (symlink(slavePath_.c_str(), link.c_str()) != 0) {
+        *error = ErrnoText(("cannot make the link " + link).c_str());
+        return false;
+    }
+    linkMade_ = true;
+    return true;
+}
+
+void TavrekSimulator::Engine::RemoveLink() {
+    if (!linkMade_) {
+        return;
+    }
+    linkMade_ = false;
+    // Only remove the link while it is still ours: another simulator may have taken the name.
+    char target[256] = {};
+    const ssize_t n = readlink(config_.linkPath.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == slavePath_) {
+        unlink(config_.linkPath.c_str());
+    }
+}
+
+void TavrekSimulator::Engine::CloseAll() {
+    for (int* fd : {&master_, &wakeRead_, &wakeWrite_}) {
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
+    }
+}
+
+bool TavrekSimulator::Engine::Start(std::string* error) {
+    std::string scratch;
+    if (error == nullptr) {
+        error = &scratch;
+    }
+    if (thread_.joinable()) {
+        *error = "the simulator is already running";
+        return false;
+    }
+    stopRequested_ = false;
+    if (!OpenPty(error) || (!config_.linkPath.empty() && !MakeLink(error))) {
+        CloseAll();
+        std::lock_guard lock(mutex_);
+        slavePath_.clear();
+        return false;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        startTime_ = Clock::now();
+        stats_ = SimStats{};
+    }
+    if (config_.faults.silentAfterBlocks == 0) {
+        BeginSilence(Clock::now());
+    }
+    observedSpeed_ = ObserveSpeed(kStartSpeed);
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void TavrekSimulator::Engine::Stop() {
+    if (thread_.joinable()) {
+        stopRequested_ = true;
+        const char wake = 1;
+        (void)!write(wakeWrite_, &wake, 1);
+        thread_.join();
+    }
+    CloseAll();
+    RemoveLink();
+}
+
+void TavrekSimulator::Engine::Event(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - startTime_).count();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%10.3f ms  ", ms);
+    events_.push_back(stamp + text);
+}
+
+unsigned TavrekSimulator::Engine::ObserveSpeed(unsigned fallback) const {
+    unsigned speed = 0;
+    if (master_ >= 0 && ReadHostLineSpeed(master_, &speed)) {
+        return speed;
+    }
+    return fallback;
+}
+
+void TavrekSimulator::Engine::Run() {
+    std::array<pollfd, 2> fds{};
+    while (!stopRequested_) {
+        const Clock::time_point now = Clock::now();
+        if (silent_ && resumeAt_ && now >= *resumeAt_) {
+            silent_ = false;
+            resumeAt_.reset();
+            paceTime_ = now;
+            credit_ = 0.0;
+            {
+                std::lock_guard lock(mutex_);
+                stats_.silent = false;
+            }
+            Event("silence ends");
+        }
+        if (hangUpAt_ && now >= *hangUpAt_) {
+            HangUp();
+        }
+        if (!hungUp_ && !hostGone_ && !hangUpAt_) {
+            SendReplies(now);
+            Pace(now);
+        }
+
+        Clock::duration timeout = kIdlePoll;
+        if (hungUp_) {
+            timeout = std::chrono::hours(1);
+        } else if (hostGone_) {
+            timeout = kNoHostPoll;
+        } else {
+            if (streaming_ && !silent_) {
+                timeout = std::min<Clock::duration>(timeout, kStreamPoll);
+            }
+            if (!replies_.empty()) {
+                timeout = std::min<Clock::duration>(timeout, replies_.front() - now);
+            }
+        }
+        if (silent_ && resumeAt_) {
+            timeout = std::min<Clock::duration>(timeout, *resumeAt_ - now);
+        }
+        if (hangUpAt_ && !hungUp_) {
+            timeout = std::min<Clock::duration>(timeout, *hangUpAt_ - now);
+        }
+
+        // While nobody has the slave open the master reports a hang-up at once, so it is left out
+        // of the poll and looked at again after a pause.
+        const bool watchMaster = !hungUp_ && !hostGone_;
+        fds[0] = {wakeRead_, POLLIN, 0};
+        fds[1] = {watchMaster ? master_ : -1, POLLIN, 0};
+        const timespec ts = ToTimespec(timeout);
+        const int ready = ppoll(fds.data(), fds.size(), &ts, nullptr);
+        if (ready < 0 && errno != EINTR) {
+            Event(ErrnoText("poll failed"));
+            std::this_thread::sleep_for(kNoHostPoll);
+            continue;
+        }
+        if (stopRequested_) {
+            break;
+        }
+        if (hungUp_) {
+            continue;
+        }
+        if (hostGone_) {
+            hostGone_ = false;  // look again on the next pass
+            continue;
+        }
+        if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            ReadFromHost(Clock::now());
+        } else {
+            observedSpeed_ = ObserveSpeed(observedSpeed_);
+        }
+    }
+}
+
+void TavrekSimulator::Engine::ReadFromHost(Clock::time_point now) {
+    std::uint8_t buffer[256];
+    bool gone = false;
+    for (;;) {
+        const ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n > 0) {
+            const unsigned before = observedSpeed_;
+            const unsigned after = ObserveSpeed(before);
+            observedSpeed_ = after;
+            for (ssize_t i = 0; i < n; ++i) {
+                // A host switches its line right after "9" (and only then): that byte may have
+                // gone out at the speed the line had before the switch.
+                const bool heard =
+                    moduleSpeed_ == after || (buffer[i] == '9' && moduleSpeed_ == before);
+                ReceivedByte rec;
+                rec.time = now;
+                rec.value = buffer[i];
+                rec.lineSpeed = heard ? moduleSpeed_ : after;
+                rec.heard = heard;
+                {
+                    std::lock_guard lock(mutex_);
+                    received_.push_back(rec);
+                }
+                receivedChanged_.notify_all();
+                if (heard) {
+                    Handle(buffer[i], now);
+                    if (hungUp_) {
+                        return;
+                    }
+                }
+            }
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            break;
+        }
+        // EIO (or end of file): the last slave descriptor was closed.
+        gone = true;
+        break;
+    }
+    if (gone) {
+        HostGone();
+    }
+}
+
+void TavrekSimulator::Engine::HostGone() {
+    hostGone_ = true;
+    replies_.clear();
+    if (streaming_) {
+        StopStream("the host closed the line");
+    }
+}
+
+void TavrekSimulator::Engine::Handle(std::uint8_t byte, Clock::time_point now) {
+    switch (byte) {
+        case 'P':
+            if (moduleSpeed_ == kFastSpeed && !config_.faults.answer.empty()) {
+                replies_.push_back(now + std::chrono::milliseconds(config_.faults.answerDelayMs));
+            }
+            break;
+        case '9':
+            if (moduleSpeed_ != kFastSpeed) {
+                moduleSpeed_ = kFastSpeed;
+                {
+                    std::lock_guard lock(mutex_);
+                    stats_.moduleSpeed = moduleSpeed_;
+                }
+                Event("listening at 128000 baud");
+            }
+            break;
+        case 'G':
+        case 'Q':
+        case 'S':
+            Event(std::string("start command ") + static_cast<char>(byte));
+            break;
+        case '0':
+        case '1':
+            axis_ = byte - '0';
+            break;
+        case '8':
+            if (streaming_) {
+                StopStream("stopped by the host");
+            } else {
+                StartStream(now);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void TavrekSimulator::Engine::StartStream(Clock::time_point now) {
+    streaming_ = true;
+    streamSamples_ = 0;
+    paceTime_ = now;
+    credit_ = 0.0;
+    {
+        std::lock_guard lock(mutex_);
+        stats_.streaming = true;
+        ++stats_.streamsStarted;
+    }
+    Event(std::string("stream of ") + (axis_ == 0 ? "X" : "Y") + " started");
+}
+
+void TavrekSimulator::Engine::StopStream(const char* why) {
+    streaming_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        stats_.streaming = false;
+    }
+    Event("stream " + std::string(why) + " after " + std::to_string(streamSamples_) + " samples");
+}
+
+void TavrekSimulator::Engine::SendReplies(Clock::time_point now) {
+    while (!replies_.empty() && replies_.front() <= now) {
+        replies_.pop_front();
+        if (silent_) {
+            Event("silent: handshake not answered");
+            continue;
+        }
+        const std::string& answer = config_.faults.answer;
+        Send(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size());
+        {
+            std::lock_guard lock(mutex_);
+            ++stats_.handshakeAnswers;
+        }
+        Event("handshake answered");
+        if (hostGone_) {
+            return;
+        }
+    }
+}
+
+void TavrekSimulator::Engine::Pace(Clock::time_point now) {
+    if (!streaming_ || silent_) {
+        return;
+    }
+    const SimFaults& faults = config_.faults;
+    const double rate =
+        faults.streamBytesPerSecond > 0.0 ? faults.streamBytesPerSecond : moduleSpeed_ / 10.0;
+    credit_ += std::chrono::duration<double>(now - paceTime_).count() * rate;
+    credit_ = std::min(credit_, kMaxStreamCredit);
+    paceTime_ = now;
+    const auto due = static_cast<int>(std::floor(credit_));
+    credit_ -= due;
+    if (due <= 0) {
+        return;
+    }
+    out_.clear();
+    bool hangUp = false;
+    bool fallSilent = false;
+    {
+        std::lock_guard lock(mutex_);
+        SignalGenerator& generator = generators_[static_cast<std::size_t>(axis_)];
+        for (int i = 0; i < due; ++i) {
+            out_.push_back(generator.Next());
+            ++streamSamples_;
+            ++stats_.samplesSent;
+            if (streamSamples_ % kBlockSamples != 0) {
+                continue;
+            }
+            ++blocks_;
+            ++stats_.blocksSent;
+            if (faults.burstBytes > 0 &&
+                (faults.burstAfterBlock == 0 ||
+                 blocks_ == static_cast<std::uint64_t>(faults.burstAfterBlock))) {
+                out_.insert(out_.end(), static_cast<std::size_t>(faults.burstBytes),
+                            faults.burstByte);
+            }
+            if (faults.hangUpAfterBlocks > 0 &&
+                blocks_ == static_cast<std::uint64_t>(faults.hangUpAfterBlocks)) {
+                hangUp = true;
+                break;
+            }
+            if (!silenceUsed_ && faults.silentAfterBlocks > 0 &&
+                blocks_ == static_cast<std::uint64_t>(faults.silentAfterBlocks)) {
+                fallSilent = true;
+                break;
+            }
+        }
+    }
+    Send(out_.data(), out_.size());
+    if (hangUp) {
+        // Closing the master throws away whatever the slave has not read yet, so the line goes
+        // quiet first and is closed once the host has had time to take the last block.
+        hangUpAt_ = now + kHangUpGrace;
+        Event("hangs up in " + std::to_string(kHangUpGrace.count()) + " ms");
+    } else if (fallSilent) {
+        BeginSilence(now);
+    }
+}
+
+void TavrekSimulator::Engine::BeginSilence(Clock::time_point now) {
+    silent_ = true;
+    silenceUsed_ = true;
+    const double resume = config_.faults.resumeAfterSeconds;
+    if (resume >= 0.0) {
+        resumeAt_ = now + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(resume));
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stats_.silent = true;
+    }
+    Event("falls silent after " + std::to_string(blocks_) + " blocks");
+}
+
+void TavrekSimulator::Engine::HangUp() {
+    {
+        // Published before the close, so that whoever sees the hang-up also sees it counted.
+        std::lock_guard lock(mutex_);
+        stats_.hungUp = true;
+        stats_.streaming = false;
+    }
+    hangUpAt_.reset();
+    close(master_);
+    master_ = -1;
+    hungUp_ = true;
+    streaming_ = false;
+    replies_.clear();
+    Event("hung up after " + std::to_string(blocks_) + " blocks");
+}
+
+void TavrekSimulator::Engine::Send(const std::uint8_t* data, std::size_t size) {
+    if (size == 0 || master_ < 0) {
+        return;
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(master_, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno == EIO) {
+            HostGone();
+        }
+        break;
+    }
+    if (done < size) {
+        std::lock_guard lock(mutex_);
+        stats_.bytesDropped += size - done;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TavrekSimulator::TavrekSimulator(SimConfig config)
+    : engine_(std::make_unique<Engine>(std::move(config))) {}
+
+TavrekSimulator::~TavrekSimulator() = default;
+
+bool TavrekSimulator::Start(std::string* error) {
+    return engine_->Start(error);
+}
+
+void TavrekSimulator::Stop() {
+    engine_->Stop();
+}
+
+std::string TavrekSimulator::SlavePath() const {
+    std::lock_guard lock(engine_->mutex_);
+    return engine_->slavePath_;
+}
+
+std::chrono::steady_clock::time_point TavrekSimulator::StartTime() const {
+    std::lock_guard lock(engine_->mutex_);
+    return engine_->startTime_;
+}
+
+std::vector<ReceivedByte> TavrekSimulator::Received() const {
+    return ReceivedSince(0);
+}
+
+std::vector<ReceivedByte> TavrekSimulator::ReceivedSince(std::size_t index) const {
+    std::lock_guard lock(engine_->mutex_);
+    const auto& all = engine_->received_;
+    if (index >= all.size()) {
+        return {};
+    }
+    return {all.begin() + static_cast<std::ptrdiff_t>(index), all.end()};
+}
+
+bool TavrekSimulator::WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(engine_->mutex_);
+    return engine_->receivedChanged_.wait_for(lock, timeout,
+                                              [&] { return engine_->received_.size() >= count; });
+}
+
+std::vector<std::string> TavrekSimulator::EventsSince(std::size_t index) const {
+    std::lock_guard lock(engine_->mutex_);
+    const auto& all = engine_->events_;
+    if (index >= all.size()) {
+        return {};
+    }
+    return {all.begin() + static_cast<std::ptrdiff_t>(index), all.end()};
+}
+
+SimStats TavrekSimulator::Stats() const {
+    std::lock_guard lock(engine_->mutex_);
+    return engine_->stats_;
+}
+
+void TavrekSimulator::SetAxisSignal(SimAxis axis, const AxisSignal& signal) {
+    std::lock_guard lock(engine_->mutex_);
+    engine_->generators_[static_cast<std::size_t>(axis)].SetSignal(signal);
+}
+
+std::uint8_t TavrekSimulator::VoltsToSample(double volts) {
+    const double scaled = std::round(volts * 255.0 / 3.1);
+    if (!(scaled > 0.0)) {  // NaN counts as the bottom of the range
+        return 0;
+    }
+    if (scaled >= 255.0) {
+        return 255;
+    }
+    return static_cast<std::uint8_t>(scaled);
+}

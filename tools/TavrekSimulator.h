@@ -1,0 +1,160 @@
+#pragma once
+
+// A Tavrek module on a pseudo-terminal, for tests and for running the program without hardware.
+//
+// Usage from a test:
+//
+//     SimConfig config;
+//     config.x.tones.push_back({8.0, 1.0});        // X: 1.55 V DC plus 1 V at bin 8
+//     TavrekSimulator sim(config);
+//     std::string error;
+//     if (!sim.Start(&error)) { FAIL() << error; }
+//     std::string path = sim.SlavePath();           // e.g. "/dev/pts/7": map a COM number to it
+//     ... run the host against `path` ...
+//     sim.WaitForReceived(6, std::chrono::seconds(2));
+//     for (const ReceivedByte& b : sim.Received()) { ... b.value, b.lineSpeed, b.time ... }
+//     sim.Stop();                                   // also done by the destructor
+//
+// The module, as the host sees it:
+// - It starts listening at 38400 baud. A byte counts only if the host's line runs at the speed
+//   the module listens at ("heard"); any other byte is recorded and otherwise ignored.
+// - "9" switches it to 128000 baud. "P" at 128000 is answered with one "Q" at once; "P" at 38400
+//   gets no reply.
+// - "G", "Q", "S" are accepted and change nothing. "0" and "1" select the X and Y axis (X at
+// start).
+// - "8" starts a stream of unsigned 8-bit samples of the selected axis at the pace of the line
+//   (128000 baud carries 12.8 bytes per millisecond); the next "8" stops it. A stream stops too
+//   when the host closes the slave side.
+// - A sample is round(volts * 255 / 3.1), clipped to 0..255. Each axis has its own sample index
+//   that runs on over every sample streamed for it, so the waveform is continuous across blocks.
+// - A block is 64 consecutive samples of one stream, counted from the "8" that started it.
+//
+// Line speed: the host sets its speed on the slave side; the module reads it through the master.
+// A pseudo-terminal carries no speed with a byte, so a byte is taken at the speed the line has
+// when the module reads it (within a millisecond or so of its arrival). The one exception is "9":
+// the host switches to 128000 right after sending it, so "9" is also heard when the line ran at
+// the module's speed at the module's previous look (at most about 10 ms before the byte).
+//
+// Threading: Start runs the module on a thread of its own; every public member may be called
+// from any thread.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One sine tone: frequency in bins of a 64-sample block (fractional allowed; bin 8 completes eight
+// periods per block), amplitude (peak) in volts, phase in degrees at sample index 0.
+struct Tone {
+    double bin = 0.0;
+    double volts = 0.0;
+    double phaseDegrees = 0.0;
+};
+
+// The signal of one axis: DC level plus tones plus optional Gaussian noise (standard deviation in
+// volts, 0 = none), before conversion to sample bytes.
+struct AxisSignal {
+    double dcVolts = 1.55;
+    std::vector<Tone> tones;
+    double noiseVolts = 0.0;
+};
+
+// Misbehaviour of the module. Every member has a "behave" default; several may be combined.
+struct SimFaults {
+    // The reply to "P" at 128000 baud: "" never answers, "QQ" answers with two bytes, any other
+    // text is a wrong answer.
+    std::string answer = "Q";
+    // Delay of the reply after the "P" in milliseconds; above 200 the host has given up.
+    int answerDelayMs = 0;
+    // After this many blocks the module sends nothing at all (samples and replies); -1 = never.
+    int silentAfterBlocks = -1;
+    // The silence ends after this many seconds and streams go on; negative = it never ends.
+    double resumeAfterSeconds = -1.0;
+    // Extra bytes of value burstByte sent at once after a block: after every block when
+    // burstAfterBlock is 0, else only after that block (1 = the first).
+    int burstBytes = 0;
+    int burstAfterBlock = 0;
+    std::uint8_t burstByte = 0xEE;
+    // Stream pace in bytes per second; 0 = the pace of the module's line (baud / 10).
+    double streamBytesPerSecond = 0.0;
+    // Close the master side (the host sees a hang-up) after this many blocks; -1 = never. The
+    // line goes quiet at the end of the block and is closed 100 ms later, because closing throws
+    // away whatever the host has not read yet.
+    int hangUpAfterBlocks = -1;
+};
+
+struct SimConfig {
+    AxisSignal x;
+    AxisSignal y;
+    std::uint64_t seed = 1;  // noise seed; X uses it, Y uses seed + 1
+    SimFaults faults;
+    // When not empty, a symbolic link to the slave path is made here at Start (an existing
+    // symbolic link is replaced; any other file is left alone and Start fails) and removed at Stop.
+    std::string linkPath;
+};
+
+enum class SimAxis { X = 0, Y = 1 };
+
+// One byte the module received from the host.
+struct ReceivedByte {
+    std::chrono::steady_clock::time_point time;  // when the module read it
+    std::uint8_t value = 0;
+    unsigned lineSpeed = 0;  // the host's line speed taken for this byte (see above)
+    bool heard = false;      // true when the module listened at that speed and acted on the byte
+};
+
+// Counters of what the module sent.
+struct SimStats {
+    std::uint64_t handshakeAnswers = 0;  // replies sent to "P" at 128000 baud
+    std::uint64_t streamsStarted = 0;
+    std::uint64_t samplesSent = 0;
+    std::uint64_t blocksSent = 0;
+    std::uint64_t bytesDropped = 0;  // stream bytes the host's full input queue did not take
+    unsigned moduleSpeed = 38400;    // the speed the module listens at now
+    bool streaming = false;
+    bool silent = false;
+    bool hungUp = false;  // the master was closed by the hang-up fault
+};
+
+class TavrekSimulator {
+  public:
+    explicit TavrekSimulator(SimConfig config);
+    ~TavrekSimulator();
+    TavrekSimulator(const TavrekSimulator&) = delete;
+    TavrekSimulator& operator=(const TavrekSimulator&) = delete;
+
+    // Opens the pseudo-terminal (raw mode), makes the link if one is configured and starts the
+    // module's thread. On failure returns false with a message in *error and leaves nothing open.
+    bool Start(std::string* error);
+    // Stops the thread, closes the master side and removes the link. Safe to call repeatedly.
+    void Stop();
+
+    // The slave device the host opens, e.g. "/dev/pts/7"; empty before Start.
+    std::string SlavePath() const;
+    // The moment Start opened the line; received-byte times are on the same clock.
+    std::chrono::steady_clock::time_point StartTime() const;
+
+    // Every byte received so far, oldest first; ReceivedSince(n) only those from index n on.
+    std::vector<ReceivedByte> Received() const;
+    std::vector<ReceivedByte> ReceivedSince(std::size_t index) const;
+    // Waits until at least `count` bytes have been received; false on timeout.
+    bool WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
+
+    // Human-readable events (handshake answered, stream started, faults taking effect), oldest
+    // first, each prefixed with milliseconds since Start.
+    std::vector<std::string> EventsSince(std::size_t index) const;
+
+    SimStats Stats() const;
+    // Replaces the signal of an axis while running; its sample index runs on.
+    void SetAxisSignal(SimAxis axis, const AxisSignal& signal);
+
+    // The sample byte of a voltage: round(volts * 255 / 3.1), clipped to 0..255.
+    static std::uint8_t VoltsToSample(double volts);
+
+    class Engine;
+
+  private:
+    std::unique_ptr<Engine> engine_;
+};
