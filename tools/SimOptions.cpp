@@ -84,12 +84,14 @@ Signals (volts; a sample byte is round(volts * 255 / 3.1) clipped to 0..255):
   --x-noise VOLTS        Gaussian noise on X with this standard deviation (default 0: none)
   --y-noise VOLTS        the same for Y
   --seed N               seed of the noise (default 1)
-Faults (may be combined):
+Faults (may be combined; a block is 64 consecutive samples of one stream, counted from the "8"
+that started it):
   --no-answer            never answer the handshake
   --double-answer        answer the handshake with two bytes "QQ"
   --answer TEXT          answer the handshake with TEXT instead of "Q"
   --late-answer MS       answer the handshake MS milliseconds late (over 200: too late)
-  --silent-after N       send nothing at all after N blocks of 64 samples
+  --silent-after N       send nothing at all (samples or answers) after N blocks; 0: from the
+                         start
   --resume-after SECONDS with --silent-after: send again SECONDS after falling silent
   --burst COUNT          send COUNT extra bytes at once after every block
   --burst-after N        with --burst: only after block N (1 = the first)

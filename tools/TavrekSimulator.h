@@ -153,8 +153,7 @@ class TavrekSimulator {
     // The sample byte of a voltage: round(volts * 255 / 3.1), clipped to 0..255.
     static std::uint8_t VoltsToSample(double volts);
 
-    class Engine;
-
   private:
+    class Engine;
     std::unique_ptr<Engine> engine_;
 };
