@@ -2,11 +2,23 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QPen>
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
 
 namespace {
+
+// Lines longer than this in either direction are clipped by the painter instead of being
+// stepped pixel by pixel.
+constexpr long long LongLine = 4096;
+
+// Coordinates of straight runs are kept within a range that no window reaches and whose
+// extents cannot overflow.
+constexpr int ClipRange = 1 << 24;
+int Clip(int value) {
+    return std::clamp(value, -ClipRange, ClipRange);
+}
 
 QColor ToQColor(Colour colour) {
     return QColor(colour.red, colour.green, colour.blue);
@@ -79,18 +91,26 @@ void QtCanvas::LineTo(int x, int y) {
     const int offset = width / 2;
     if (x0 == x) {
         // Vertical: the rows from y0 towards y, y itself left out.
-        const int first = y > y0 ? y0 : y + 1;
-        const int last = y > y0 ? y - 1 : y0;
+        const int first = Clip(y > y0 ? y0 : y + 1);
+        const int last = Clip(y > y0 ? y - 1 : y0);
         painter_.fillRect(x0 - offset, first, width, last - first + 1, colour);
         return;
     }
     if (y0 == y) {
-        const int first = x > x0 ? x0 : x + 1;
-        const int last = x > x0 ? x - 1 : x0;
+        const int first = Clip(x > x0 ? x0 : x + 1);
+        const int last = Clip(x > x0 ? x - 1 : x0);
         painter_.fillRect(first, y0 - offset, last - first + 1, width, colour);
         return;
     }
-    // Slanting: Bresenham's steps from (x0, y0), stopping before (x, y).
+    // Slanting: Bresenham's steps from (x0, y0), stopping before (x, y). A line reaching far off
+    // the window (a limit at an extreme level) is left to the painter, which clips it.
+    if (std::abs(static_cast<long long>(x) - x0) > LongLine ||
+        std::abs(static_cast<long long>(y) - y0) > LongLine) {
+        QPen pen(colour, width, Qt::SolidLine, Qt::FlatCap);
+        painter_.setPen(pen);
+        painter_.drawLine(x0, y0, x, y);
+        return;
+    }
     const int dx = std::abs(x - x0);
     const int dy = -std::abs(y - y0);
     const int stepX = x0 < x ? 1 : -1;

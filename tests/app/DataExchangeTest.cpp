@@ -1,0 +1,74 @@
+#include "DataExchange.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <string>
+
+#include "DialogUnits.h"
+
+TEST(DialogUnits, MainDialogIs480By325AndControlsRoundToNearest) {
+    EXPECT_EQ(DialogUnitsToPixelsX(320), 480);
+    EXPECT_EQ(DialogUnitsToPixelsY(200), 325);
+    // 105 * 1.5 = 157.5 and 169 * 13 / 8 = 274.625 round up; 141 * 13 / 8 = 229.125 rounds down.
+    EXPECT_EQ(DialogUnitsToPixelsX(105), 158);
+    EXPECT_EQ(DialogUnitsToPixelsY(169), 275);
+    EXPECT_EQ(DialogUnitsToPixelsY(141), 229);
+    EXPECT_EQ(DialogRect(1, 141, 25, 8), QRect(2, 229, 38, 13));
+}
+
+TEST(DataExchange, MarginAcceptsTheNumberFormsWithBlanksAround) {
+    EXPECT_EQ(ParseFloatText("5"), 5.0f);
+    EXPECT_EQ(ParseFloatText("  2.5\t"), 2.5f);
+    EXPECT_EQ(ParseFloatText("-3"), -3.0f);
+    EXPECT_EQ(ParseFloatText("+.5"), 0.5f);
+    EXPECT_EQ(ParseFloatText("7."), 7.0f);
+    EXPECT_EQ(ParseFloatText("1e1"), 10.0f);
+    EXPECT_EQ(ParseFloatText("2.5E-1"), 0.25f);
+    EXPECT_EQ(ParseFloatText("3.4e38"), 3.4e38f);
+}
+
+TEST(DataExchange, MarginRefusesWhatIsNotOneNumber) {
+    for (const char* text :
+         {"", "   ", "abc", "5x", "1e", "1e+", ".", "-", "+-1", "5 5", "0x10", "inf", "nan", "1,5",
+          "\xc2\xb1"
+          "5"}) {
+        EXPECT_FALSE(ParseFloatText(text).has_value()) << '"' << text << '"';
+    }
+}
+
+TEST(DataExchange, MarginBeyondTheFloatRangeIsRefusedNotConverted) {
+    EXPECT_FALSE(ParseFloatText("3.5e38").has_value());
+    EXPECT_FALSE(ParseFloatText("-1e39").has_value());
+    EXPECT_FALSE(ParseFloatText("1e999").has_value());
+}
+
+TEST(DataExchange, StepAcceptsSignedIntegersWithBlanksAround) {
+    EXPECT_EQ(ParseIntText("6"), 6);
+    EXPECT_EQ(ParseIntText(" -3 "), -3);
+    EXPECT_EQ(ParseIntText("+4"), 4);
+    EXPECT_EQ(ParseIntText("\t0"), 0);
+    EXPECT_EQ(ParseIntText("2147483647"), 2147483647);
+    EXPECT_EQ(ParseIntText("-2147483648"), -2147483647 - 1);
+}
+
+TEST(DataExchange, StepRefusesFractionsTextAndOverflow) {
+    for (const char* text : {"", " ", "6.5", "abc", "6x", "1e2", "+-4", "--4", "+", "4 4",
+                             "2147483648", "-2147483649", "99999999999999999999"}) {
+        EXPECT_FALSE(ParseIntText(text).has_value()) << '"' << text << '"';
+    }
+}
+
+TEST(DataExchange, PushedTextIsTheShortestFormWithSixDigits) {
+    EXPECT_EQ(FormatFloatText(5.0f), "5");
+    EXPECT_EQ(FormatFloatText(2.5f), "2.5");
+    EXPECT_EQ(FormatFloatText(-0.125f), "-0.125");
+    EXPECT_EQ(FormatFloatText(0.1f), "0.1");
+    EXPECT_EQ(FormatFloatText(1234567.0f), "1.23457e+06");
+    EXPECT_EQ(FormatIntText(6), "6");
+    EXPECT_EQ(FormatIntText(-12), "-12");
+    // What is pushed pulls back to the same member.
+    for (float value : {5.0f, 0.1f, -7.25f, 100.0f}) {
+        EXPECT_EQ(ParseFloatText(FormatFloatText(value)), value);
+    }
+}

@@ -1,0 +1,395 @@
+// The main dialog at work: initialisation order, data exchange, keys, About box, painting,
+// the pointer and the buttons of limit editing, and the services it gives the module side.
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <cmath>
+
+#include "AboutDialog.h"
+#include "DialogFixture.h"
+#include "PortSelectionDialog.h"
+
+namespace {
+
+// x of the left plot's bar of bin 17 and a y inside the plots' active area.
+constexpr int Bin17X = 100;
+constexpr int InsideY = 150;
+
+}  // namespace
+
+TEST_F(DialogTest, InitialisationRunsInItsOrderBeforeTheWindowShows) {
+    bool visibleAtConnect = true;
+    bool timerAtConnect = true;
+    double limitAtConnect = 0.0;
+    double errorAtConnect = 0.0;
+    session_.onConnect = [&](ModuleHost&) {
+        visibleAtConnect = dialog_.isVisible();
+        timerAtConnect = dialog_.IsTimerRunning();
+        limitAtConnect = store_.maxLimitX[5];
+        errorAtConnect = store_.errorY[199];
+    };
+    // The first tick ends the dialog, as after "Terminate Program".
+    session_.onTimer = [&](ModuleHost& host) { host.KillTimerAndClose(); };
+    const int result = dialog_.DoModal();
+
+    EXPECT_EQ(session_.calls, (std::vector<std::string>{"ClearBusy", "ConnectAtStartup"}));
+    EXPECT_FALSE(visibleAtConnect);
+    EXPECT_FALSE(timerAtConnect);
+    EXPECT_EQ(limitAtConnect, 15.0);
+    EXPECT_EQ(errorAtConnect, -139.0);
+    EXPECT_EQ(session_.ticks, 1);
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_FALSE(dialog_.IsTimerRunning());
+    EXPECT_FALSE(dialog_.isVisible());
+    ASSERT_NE(dialog_.AboutAction(), nullptr);
+    EXPECT_EQ(dialog_.AboutAction()->text(), QStringLiteral("&About Sorvell..."));
+}
+
+TEST_F(DialogTest, TimerTicksReachTheSessionEvery50Milliseconds) {
+    ShowInitialised();
+    EXPECT_TRUE(dialog_.IsTimerRunning());
+    // Generous: at least three ticks within five seconds on a busy machine.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return session_.ticks >= 3; }, 5000));
+}
+
+TEST_F(DialogTest, InvalidMarginIsReportedAndStopsTheExchangeThere) {
+    ShowInitialised();
+    Edit(IDC_MARGIN)->setText(QStringLiteral("abc"));
+    Edit(IDC_STEPSIZE)->setText(QStringLiteral("9"));
+    Radio(IDC_MINLIMIT)->click();
+    Radio(IDC_ERRORDATA)->click();
+    EXPECT_FALSE(dialog_.UpdateData(true));
+    EXPECT_EQ(messages_, (std::vector<std::string>{"Please enter a number."}));
+    EXPECT_EQ(dialog_.m_fAutoSetMargin, 5.0f);
+    EXPECT_EQ(dialog_.m_nLimitSelect, 0);
+    EXPECT_EQ(dialog_.m_nStepSize, 6);
+    EXPECT_EQ(dialog_.m_nDisplaySelect, 0);
+    EXPECT_EQ(dialog_.focusWidget(), Edit(IDC_MARGIN));
+    EXPECT_EQ(Edit(IDC_MARGIN)->selectedText(), QStringLiteral("abc"));
+}
+
+TEST_F(DialogTest, InvalidStepKeepsWhatWasPulledBeforeIt) {
+    ShowInitialised();
+    Edit(IDC_MARGIN)->setText(QStringLiteral(" 2.5 "));
+    Radio(IDC_MINLIMIT)->click();
+    Edit(IDC_STEPSIZE)->setText(QStringLiteral("6.5"));
+    Radio(IDC_ERRORDATA)->click();
+    EXPECT_FALSE(dialog_.UpdateData(true));
+    EXPECT_EQ(messages_, (std::vector<std::string>{"Please enter an integer."}));
+    EXPECT_EQ(dialog_.m_fAutoSetMargin, 2.5f);
+    EXPECT_EQ(dialog_.m_nLimitSelect, 1);
+    EXPECT_EQ(dialog_.m_nStepSize, 6);
+    EXPECT_EQ(dialog_.m_nDisplaySelect, 0);
+    EXPECT_EQ(dialog_.focusWidget(), Edit(IDC_STEPSIZE));
+
+    Edit(IDC_STEPSIZE)->setText(QStringLiteral("-3 "));
+    EXPECT_TRUE(dialog_.UpdateData(true));
+    EXPECT_EQ(dialog_.m_nStepSize, -3);
+    EXPECT_EQ(dialog_.m_nDisplaySelect, 1);
+    EXPECT_EQ(messages_.size(), 1u);
+}
+
+TEST_F(DialogTest, EscapeEndsTheDialogAsCancel) {
+    ShowActive();
+    Edit(IDC_MARGIN)->setText(QStringLiteral("not checked on cancel"));
+    QTest::keyClick(&dialog_, Qt::Key_Escape);
+    EXPECT_FALSE(dialog_.isVisible());
+    EXPECT_EQ(dialog_.result(), QDialog::Rejected);
+    EXPECT_FALSE(dialog_.IsTimerRunning());
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(DialogTest, EnterOutsideAPushButtonValidatesThenEndsTheDialogAsOk) {
+    ShowActive();
+    Edit(IDC_STEPSIZE)->setFocus();
+    Edit(IDC_STEPSIZE)->setText(QStringLiteral("x"));
+    QTest::keyClick(Edit(IDC_STEPSIZE), Qt::Key_Return);
+    EXPECT_TRUE(dialog_.isVisible());
+    EXPECT_EQ(messages_, (std::vector<std::string>{"Please enter an integer."}));
+
+    Edit(IDC_STEPSIZE)->setText(QStringLiteral("4"));
+    QTest::keyClick(Edit(IDC_STEPSIZE), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_FALSE(dialog_.isVisible());
+    EXPECT_EQ(dialog_.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog_.m_nStepSize, 4);
+}
+
+TEST_F(DialogTest, EnterOnAPushButtonPressesIt) {
+    ShowActive();
+    store_.errorX[9] = -20.0;
+    auto* reset = qobject_cast<QPushButton*>(dialog_.Control(IDC_RESET));
+    reset->setFocus();
+    QTest::keyClick(reset, Qt::Key_Return);
+    EXPECT_TRUE(dialog_.isVisible());
+    EXPECT_EQ(store_.errorX[9], -139.0);
+}
+
+TEST_F(DialogTest, F1OpensTheAboutBoxModally) {
+    ShowActive();
+    QString title;
+    QStringList texts;
+    bool okIsDefault = false;
+    QSize size;
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<CAboutDialog*>(QApplication::activeModalWidget());
+        if (about == nullptr) {
+            return;
+        }
+        title = about->windowTitle();
+        size = about->size();
+        for (QLabel* label : about->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        for (QPushButton* button : about->findChildren<QPushButton*>()) {
+            okIsDefault = button->text() == QStringLiteral("OK") && button->isDefault();
+        }
+        about->accept();
+    });
+    QTest::keyClick(&dialog_, Qt::Key_F1);
+    EXPECT_EQ(title, QStringLiteral("About Sorvell"));
+    EXPECT_TRUE(texts.contains(QStringLiteral("Sorvell Version 1.0")));
+    EXPECT_TRUE(texts.contains(QString::fromUtf8(AboutSecondLineText)));
+    EXPECT_TRUE(okIsDefault);
+    EXPECT_EQ(size, QSize(353, 89));
+    EXPECT_TRUE(dialog_.isVisible());
+}
+
+TEST_F(DialogTest, AboutCommandIgnoresTheLowFourBits) {
+    int opened = 0;
+    const auto closeAbout = [&] {
+        if (auto* about = qobject_cast<CAboutDialog*>(QApplication::activeModalWidget())) {
+            ++opened;
+            about->reject();
+        }
+    };
+    QTimer::singleShot(0, closeAbout);
+    dialog_.OnSysCommand(31);
+    QTimer::singleShot(0, closeAbout);
+    dialog_.OnSysCommand(16);
+    dialog_.OnSysCommand(32);  // no About box: nothing to close
+    EXPECT_EQ(opened, 2);
+}
+
+TEST_F(DialogTest, GrabbedWindowShowsDefaultLimitLinesAndZeroDbBars) {
+    ShowInitialised();
+    store_.liveX[7] = 3.0;
+    const QImage image = Grab();
+    ASSERT_EQ(image.size(), QSize(480, 325));
+    // Limit lines at +15 dB (y = 65) and -120 dB (y = 206) in both plots, between bars.
+    for (const int x : {12, 50, 200, 272, 400}) {
+        EXPECT_EQ(image.pixel(x, 65), BlackPixel) << x;
+        EXPECT_EQ(image.pixel(x, 206), BlackPixel) << x;
+    }
+    // 0 dB bars 3 pixels wide, from the foot up to y = 80; the end point y = 79 is left out.
+    for (const int x : {8, 100, 207, 268, 467}) {
+        for (const int dx : {-1, 0, 1}) {
+            EXPECT_EQ(image.pixel(x + dx, 80), GreenPixel) << x + dx;
+            EXPECT_EQ(image.pixel(x + dx, 150), GreenPixel) << x + dx;
+            EXPECT_EQ(image.pixel(x + dx, 225), GreenPixel) << x + dx;
+            EXPECT_EQ(image.pixel(x + dx, 79), WhitePixel) << x + dx;
+        }
+    }
+    // Frames, grid and the window colour around the plots.
+    EXPECT_EQ(image.pixel(4, 100), BlackPixel);
+    EXPECT_EQ(image.pixel(215, 100), BlackPixel);
+    EXPECT_EQ(image.pixel(12, 101), GridPixel);
+    EXPECT_EQ(image.pixel(310, 143), GridPixel);
+    EXPECT_EQ(image.pixel(2, 30), dialog_.palette().color(QPalette::Window).rgb());
+    // The paint cleared the live spectra.
+    EXPECT_EQ(store_.liveX[7], 0.0);
+}
+
+TEST_F(DialogTest, MinimisedWindowPaintsOnlyTheIconCentred) {
+    ShowInitialised();
+    store_.liveX[7] = 3.0;
+    dialog_.setWindowState(Qt::WindowMinimized);
+    ASSERT_TRUE(dialog_.isMinimized());
+    const QImage image = Grab();
+    EXPECT_EQ(store_.liveX[7], 3.0);
+    // (480 - 32 + 1) / 2 = 224, (325 - 32 + 1) / 2 = 147: the icon's navy tile starts there.
+    const QRgb tile = qRgb(0x1E, 0x3C, 0x78);
+    EXPECT_EQ(image.pixel(225, 147), tile);
+    EXPECT_EQ(image.pixel(224, 148), tile);
+    EXPECT_EQ(image.pixel(254, 178), tile);
+    EXPECT_NE(image.pixel(223, 160), tile);
+    EXPECT_NE(image.pixel(256, 160), tile);
+    EXPECT_NE(image.pixel(8, 150), GreenPixel);
+}
+
+TEST_F(DialogTest, HoveringABarDrawsItRedAndLatchesNothing) {
+    ShowInitialised();
+    store_.shownX[17] = 18.0;  // above the upper limit: would latch if not under the pointer
+    QTest::mouseMove(&dialog_, QPoint(Bin17X + 1, InsideY));
+    QApplication::processEvents();
+    EXPECT_EQ(store_.hoverX[17], 1);
+    EXPECT_EQ(store_.selectedBin, 17);
+    EXPECT_EQ(store_.selectedPlot, PlotX);
+    // Nothing is drawn until the next paint.
+    QImage image = Grab();
+    EXPECT_EQ(image.pixel(Bin17X, InsideY), RedPixel);
+    EXPECT_EQ(image.pixel(Bin17X - 8, InsideY), GreenPixel);  // bin 16
+    EXPECT_EQ(store_.errorX[17], -139.0);
+
+    // Leaving the plots clears the flag and keeps the selection; now the bar latches.
+    QTest::mouseMove(&dialog_, QPoint(Bin17X, 240));
+    QApplication::processEvents();
+    EXPECT_EQ(store_.hoverX[17], 0);
+    EXPECT_EQ(store_.selectedBin, 17);
+    image = Grab();
+    EXPECT_EQ(image.pixel(Bin17X, InsideY), RedPixel);
+    EXPECT_EQ(store_.errorX[17], 18.0);
+}
+
+TEST_F(DialogTest, RightClickRaisesTheSelectedUpperLimitAndTheLineMovesAtTheNextPaint) {
+    ShowInitialised();
+    QTest::mouseMove(&dialog_, QPoint(Bin17X, InsideY));
+    QApplication::processEvents();
+    QImage image = Grab();
+    EXPECT_EQ(image.pixel(Bin17X - 1, 65), BlackPixel);
+    QTest::mouseClick(&dialog_, Qt::RightButton, Qt::NoModifier, QPoint(Bin17X, InsideY));
+    EXPECT_EQ(store_.maxLimitX[17], 19.0);  // 15 + 6, stopped at 19
+    EXPECT_EQ(store_.maxLimitX[16], 15.0);
+    // +19 dB lies at y = 61.
+    image = Grab();
+    EXPECT_EQ(image.pixel(Bin17X - 1, 61), BlackPixel);
+    EXPECT_EQ(image.pixel(Bin17X - 1, 65), WhitePixel);
+    EXPECT_EQ(image.pixel(Bin17X - 9, 65), BlackPixel);  // bin 16 unchanged
+
+    // A left click anywhere in the client area lowers the same bin.
+    QTest::mouseClick(&dialog_, Qt::LeftButton, Qt::NoModifier, QPoint(30, 20));
+    EXPECT_EQ(store_.maxLimitX[17], 13.0);
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(DialogTest, ClickWithAnInvalidStepReportsItAndUsesThePreviousStep) {
+    ShowInitialised();
+    QTest::mouseMove(&dialog_, QPoint(300, InsideY));  // right plot, bin 9
+    QApplication::processEvents();
+    ASSERT_EQ(store_.selectedPlot, PlotY);
+    ASSERT_EQ(store_.selectedBin, 9);
+    Radio(IDC_MINLIMIT)->click();
+    Edit(IDC_STEPSIZE)->setText(QStringLiteral("3"));
+    QTest::mouseClick(&dialog_, Qt::RightButton, Qt::NoModifier, QPoint(300, InsideY));
+    EXPECT_EQ(store_.minLimitY[9], -117.0);
+    Edit(IDC_STEPSIZE)->setText(QStringLiteral("abc"));
+    QTest::mouseClick(&dialog_, Qt::RightButton, Qt::NoModifier, QPoint(300, InsideY));
+    EXPECT_EQ(messages_, (std::vector<std::string>{"Please enter an integer."}));
+    EXPECT_EQ(store_.minLimitY[9], -114.0);
+    EXPECT_EQ(store_.maxLimitY[9], 15.0);
+}
+
+TEST_F(DialogTest, ClicksBeforeAnyPointerMoveChangeNothing) {
+    ShowInitialised();
+    const SpectrumStore before = store_;
+    dialog_.OnRButtonDown(QPoint(100, 100));
+    dialog_.OnLButtonDown(QPoint(100, 100));
+    EXPECT_EQ(store_.maxLimitX, before.maxLimitX);
+    EXPECT_EQ(store_.minLimitX, before.minLimitX);
+    EXPECT_EQ(store_.maxLimitY, before.maxLimitY);
+    EXPECT_EQ(store_.minLimitY, before.minLimitY);
+}
+
+TEST_F(DialogTest, AutoSetAndResetThroughTheirButtons) {
+    ShowInitialised();
+    store_.shownX[10] = -50.0;
+    store_.shownY[3] = 17.0;
+    store_.errorX[9] = -20.0;
+    store_.errorY[30] = -1.0;
+    Edit(IDC_MARGIN)->setText(QStringLiteral("2.5"));
+    QTest::mouseClick(dialog_.Control(IDC_AUTOSET), Qt::LeftButton);
+    EXPECT_EQ(dialog_.m_fAutoSetMargin, 2.5f);
+    EXPECT_EQ(store_.maxLimitX[10], -47.5);
+    EXPECT_EQ(store_.minLimitX[10], -52.5);
+    EXPECT_EQ(store_.maxLimitY[3], 19.0);
+    EXPECT_EQ(store_.minLimitY[3], 14.5);
+    EXPECT_EQ(store_.maxLimitX[32], 15.0);
+    EXPECT_EQ(store_.errorX[9], -20.0);
+
+    QTest::mouseClick(dialog_.Control(IDC_RESET), Qt::LeftButton);
+    EXPECT_EQ(store_.errorX[9], -139.0);
+    EXPECT_EQ(store_.errorY[30], -139.0);
+    EXPECT_EQ(store_.maxLimitX[10], -47.5);
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(DialogTest, AutoSetWithAnInvalidMarginReportsItAndUsesThePreviousMargin) {
+    ShowInitialised();
+    store_.shownX[12] = 0.0;
+    Edit(IDC_MARGIN)->setText(QString());
+    QTest::mouseClick(dialog_.Control(IDC_AUTOSET), Qt::LeftButton);
+    EXPECT_EQ(messages_, (std::vector<std::string>{"Please enter a number."}));
+    EXPECT_EQ(store_.maxLimitX[12], 5.0);
+    EXPECT_EQ(store_.minLimitX[12], -5.0);
+}
+
+TEST_F(DialogTest, ErrorDataViewIsChosenByThePaintsOwnExchange) {
+    ShowInitialised();
+    store_.errorX[20] = -30.0;
+    store_.shownX[20] = 0.0;
+    Radio(IDC_ERRORDATA)->click();
+    Grab();
+    EXPECT_EQ(dialog_.m_nDisplaySelect, 1);
+    EXPECT_EQ(store_.shownX[20], -30.0);
+}
+
+TEST_F(DialogTest, InvalidTextFoundByAPaintIsReportedAfterItOnce) {
+    ShowInitialised();
+    Edit(IDC_MARGIN)->setText(QStringLiteral("1e"));
+    Radio(IDC_ERRORDATA)->click();
+    Grab();
+    EXPECT_TRUE(messages_.empty());  // never inside the paint
+    EXPECT_EQ(dialog_.m_nDisplaySelect, 0);
+    QTest::qWait(20);
+    EXPECT_EQ(messages_, (std::vector<std::string>{"Please enter a number."}));
+    EXPECT_EQ(dialog_.focusWidget(), Edit(IDC_MARGIN));
+    // Further paints with the same text do not ask again; new invalid text is reported.
+    Grab();
+    Grab();
+    QTest::qWait(20);
+    EXPECT_EQ(messages_.size(), 1u);
+    Edit(IDC_MARGIN)->setText(QStringLiteral("-"));
+    Grab();
+    QTest::qWait(20);
+    EXPECT_EQ(messages_.size(), 2u);
+    Edit(IDC_MARGIN)->setText(QStringLiteral("4"));
+    Grab();
+    EXPECT_EQ(dialog_.m_nDisplaySelect, 1);
+}
+
+TEST_F(DialogTest, HostServicesForTheModuleSide) {
+    ShowInitialised();
+    dialog_.MessageBox("Could not open port.");
+    EXPECT_EQ(messages_, (std::vector<std::string>{"Could not open port."}));
+
+    // One pump dispatches what is pending: a posted call and the repaint asked for.
+    bool called = false;
+    QTimer::singleShot(0, &dialog_, [&] { called = true; });
+    QTest::qWait(5);  // let the zero timer become due
+    store_.liveY[40] = 2.0;
+    dialog_.InvalidateClient();
+    for (int pass = 0; pass < 20 && (!called || store_.liveY[40] != 0.0); ++pass) {
+        dialog_.PumpOneMessage();
+    }
+    EXPECT_TRUE(called);
+    EXPECT_EQ(store_.liveY[40], 0.0);
+
+    EXPECT_EQ(dialog_.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
+    dialog_.WriteProfileInt("MySorvellAp", "SorvellComPort", 11);
+    EXPECT_EQ(dialog_.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 11);
+    EXPECT_EQ(Profile(profile_.Path()).GetInt("MySorvellAp", "SorvellComPort", 3), 11);
+}
+
+TEST_F(DialogTest, PortSelectionDialogRunsModallyOnThePortNumber) {
+    int portNumber = 7;
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        if (auto* port = qobject_cast<CPortSelectionDialog*>(QApplication::activeModalWidget())) {
+            shown = true;
+            port->reject();
+        }
+    });
+    dialog_.RunPortSelectionDialog(portNumber);
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(portNumber, 7);
+}

@@ -1,0 +1,82 @@
+// The real main dialog on the offscreen platform, with a module session that touches no port,
+// a profile in a temporary directory and message boxes recorded instead of shown.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ModuleSession.h"
+#include "Profile.h"
+#include "Resources.h"
+#include "SpectrumStore.h"
+#include "VibrationDialog.h"
+
+class FakeSession final : public ModuleSession {
+  public:
+    void ClearBusy() override { calls.push_back("ClearBusy"); }
+    void ConnectAtStartup(ModuleHost& host) override {
+        calls.push_back("ConnectAtStartup");
+        if (onConnect) {
+            onConnect(host);
+        }
+    }
+    void OnTimer(ModuleHost& host) override {
+        ++ticks;
+        if (onTimer) {
+            onTimer(host);
+        }
+    }
+
+    std::vector<std::string> calls;
+    int ticks = 0;
+    std::function<void(ModuleHost&)> onConnect;
+    std::function<void(ModuleHost&)> onTimer;
+};
+
+inline const QRgb WhitePixel = qRgb(255, 255, 255);
+inline const QRgb BlackPixel = qRgb(0, 0, 0);
+inline const QRgb GreenPixel = qRgb(0, 170, 0);
+inline const QRgb RedPixel = qRgb(200, 0, 0);
+inline const QRgb GridPixel = qRgb(220, 220, 220);
+
+class DialogTest : public ::testing::Test {
+  protected:
+    DialogTest() {
+        dialog_.SetMessageBoxFunction(
+            [this](const QString& text) { messages_.push_back(text.toStdString()); });
+    }
+
+    // The dialog initialised and on screen, as the program shows it.
+    void ShowInitialised() {
+        dialog_.OnInitDialog();
+        dialog_.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog_));
+    }
+
+    void ShowActive() {
+        ShowInitialised();
+        dialog_.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog_));
+    }
+
+    QImage Grab() { return dialog_.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+    QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dialog_.Control(id)); }
+    QRadioButton* Radio(int id) { return qobject_cast<QRadioButton*>(dialog_.Control(id)); }
+
+    QTemporaryDir dir_;
+    Profile profile_{dir_.path() + QStringLiteral("/sorvell.ini")};
+    SpectrumStore store_;
+    FakeSession session_;
+    CVibrationDialog dialog_{store_, session_, profile_};
+    std::vector<std::string> messages_;
+};

@@ -1,0 +1,152 @@
+#include "Profile.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <sstream>
+
+#include "ComDeviceMap.h"
+
+namespace {
+
+void WriteText(const QString& path, const char* text) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+class ProfileTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir_;
+    QString path_ = dir_.path() + QStringLiteral("/sorvell.ini");
+    Profile profile_{path_};
+};
+
+// Restores an environment variable when the test ends.
+class ScopedEnvironment {
+  public:
+    explicit ScopedEnvironment(const char* name) : name_(name) {
+        if (const char* value = std::getenv(name)) {
+            saved_ = value;
+            had_ = true;
+        }
+    }
+    ~ScopedEnvironment() {
+        if (had_) {
+            setenv(name_, saved_.c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    std::string saved_;
+    bool had_ = false;
+};
+
+}  // namespace
+
+TEST_F(ProfileTest, PortNumberIsReadAsASignedIntegerWithTheDefaultOtherwise) {
+    EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 3);  // no file
+    WriteText(path_, "[MySorvellAp]\nSorvellComPort=7\n");
+    EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 7);
+    WriteText(path_, "[MySorvellAp]\nSorvellComPort = -12 \n");
+    EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), -12);
+    WriteText(path_, "[MySorvellAp]\nSorvellComPort=1000\n[Other]\nX=1\n");
+    EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 1000);
+    for (const char* text :
+         {"[MySorvellAp]\nSorvellComPort=abc\n", "[MySorvellAp]\nSorvellComPort=12abc\n",
+          "[MySorvellAp]\nSorvellComPort=\n", "[MySorvellAp]\nSorvellComPort=4.5\n",
+          "[MySorvellAp]\nSorvellComPort=99999999999\n", "[Other]\nSorvellComPort=5\n",
+          "not an ini file at all"}) {
+        WriteText(path_, text);
+        EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 3) << text;
+    }
+}
+
+TEST_F(ProfileTest, WrittenNumberIsReadBackAndOtherSectionsKept) {
+    WriteText(path_, "[Ports]\nCOM3=/dev/ttyUSB0\n");
+    ASSERT_TRUE(profile_.WriteInt(Profile::AppSection, Profile::ComPortEntry, 1000));
+    EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 1000);
+    ASSERT_TRUE(profile_.WriteInt(Profile::AppSection, Profile::ComPortEntry, -4));
+    EXPECT_EQ(Profile(path_).GetInt(Profile::AppSection, Profile::ComPortEntry, 3), -4);
+    std::vector<std::string> warnings;
+    const auto mappings = profile_.ReadPortMappings(warnings);
+    ASSERT_EQ(mappings.size(), 1u);
+    EXPECT_EQ(mappings[0].devicePath, "/dev/ttyUSB0");
+    // Written through a temporary file that replaces the profile: nothing else is left behind.
+    const QStringList files = QDir(dir_.path()).entryList(QDir::Files);
+    EXPECT_EQ(files, QStringList{QStringLiteral("sorvell.ini")});
+}
+
+TEST_F(ProfileTest, WritingCreatesTheConfigurationDirectory) {
+    Profile nested(dir_.path() + QStringLiteral("/config/deeper/sorvell.ini"));
+    ASSERT_TRUE(nested.WriteInt(Profile::AppSection, Profile::ComPortEntry, 5));
+    EXPECT_EQ(nested.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 5);
+}
+
+TEST_F(ProfileTest, AnUnwritableProfileIsReportedAsNotWritten) {
+    WriteText(dir_.path() + QStringLiteral("/blocker"), "a file where a directory should be");
+    Profile blocked(dir_.path() + QStringLiteral("/blocker/sorvell.ini"));
+    EXPECT_FALSE(blocked.WriteInt(Profile::AppSection, Profile::ComPortEntry, 5));
+}
+
+TEST(ProfileLocation, FollowsXdgConfigHomeElseHomeConfig) {
+    ScopedEnvironment config("XDG_CONFIG_HOME");
+    ScopedEnvironment home("HOME");
+    setenv("HOME", "/home/tester", 1);
+    setenv("XDG_CONFIG_HOME", "/tmp/xdg-here", 1);
+    EXPECT_EQ(Profile::DefaultPath(), QStringLiteral("/tmp/xdg-here/sorvell.ini"));
+    setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // not absolute: ignored
+    EXPECT_EQ(Profile::DefaultPath(), QStringLiteral("/home/tester/.config/sorvell.ini"));
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(Profile::DefaultPath(), QStringLiteral("/home/tester/.config/sorvell.ini"));
+}
+
+TEST_F(ProfileTest, PortsSectionMapsComNumbersAndWarnsAboutTheRest) {
+    WriteText(path_,
+              "[MySorvellAp]\nSorvellComPort=3\n"
+              "[Ports]\nCOM3=/dev/ttyUSB0\ncom5=/dev/pts/7\nCOM16=/dev/ttyACM1\n"
+              "COM0=/dev/a\nCOM17=/dev/b\nCOMX=/dev/c\nPrinter=/dev/lp0\nCOM4=\nCOM-1=/dev/d\n");
+    std::vector<std::string> warnings;
+    const auto mappings = profile_.ReadPortMappings(warnings);
+    std::map<int, std::string> byNumber;
+    for (const auto& mapping : mappings) {
+        byNumber[mapping.comNumber] = mapping.devicePath;
+    }
+    EXPECT_EQ(byNumber, (std::map<int, std::string>{
+                            {3, "/dev/ttyUSB0"}, {5, "/dev/pts/7"}, {16, "/dev/ttyACM1"}}));
+    ASSERT_EQ(warnings.size(), 6u);
+    const std::string all = [&] {
+        std::string joined;
+        for (const auto& warning : warnings) {
+            joined += warning + "\n";
+        }
+        return joined;
+    }();
+    for (const char* key : {"COM0", "COM17", "COMX", "Printer", "COM4", "COM-1"}) {
+        EXPECT_NE(all.find(std::string("[Ports] ") + key + " ignored"), std::string::npos) << key;
+    }
+}
+
+TEST_F(ProfileTest, PortsAreLoadedIntoTheSerialLayerAtStartUp) {
+    WriteText(path_, "[Ports]\nCOM3=/dev/ttyUSB0\nCOM9=/dev/pts/3\nCOM40=/dev/x\n");
+    ClearComDeviceMap();
+    std::ostringstream warnings;
+    EXPECT_EQ(LoadComDeviceMap(profile_, warnings), 2);
+    EXPECT_EQ(ComDevicePath(3), "/dev/ttyUSB0");
+    EXPECT_EQ(ComDevicePath(9), "/dev/pts/3");
+    EXPECT_EQ(ComDevicePath(4), "/dev/ttyS3");  // no entry: the usual device
+    EXPECT_NE(warnings.str().find("COM40 ignored: COM numbers run from 1 to 16"), std::string::npos)
+        << warnings.str();
+    ClearComDeviceMap();
+
+    std::ostringstream none;
+    EXPECT_EQ(LoadComDeviceMap(Profile(dir_.path() + QStringLiteral("/missing.ini")), none), 0);
+    EXPECT_TRUE(none.str().empty());
+}
