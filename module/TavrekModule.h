@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AcquisitionCycle.h"
+#include "ModuleConnection.h"
 #include "ModuleHost.h"
 #include "ModuleSession.h"
 #include "SpectrumStore.h"
@@ -15,7 +17,12 @@ class TavrekModule final : public ModuleSession {
     void ConnectAtStartup(ModuleHost& host) override;
     void OnTimer(ModuleHost& host) override;
 
+    ModuleConnection& Connection() { return connection_; }
+    AcquisitionCycle& Acquisition() { return cycle_; }
+
   private:
     SpectrumStore& store_;
     ModuleClock& clock_;
+    ModuleConnection connection_;
+    AcquisitionCycle cycle_;
 };

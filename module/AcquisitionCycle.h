@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <memory>
+
+#include "ModuleHost.h"
+#include "SpectrumStore.h"
+
+class CComLink;
+class ModuleConnection;
+struct AveragingState;
+
+// Samples per block that the module is asked for.
+inline constexpr int BlockSampleCount = 64;
+// Volts per sample step: the double nearest to 3.1 / 255, so 255 is 3.1 V.
+inline constexpr double VoltsPerStep = 0.01215686274509804;
+// Capacity of the sample block (only the first 64 entries are used).
+inline constexpr int SampleBlockSize = 9000;
+// Size of the buffer one block's bytes are gathered into, and the count above which gathering
+// stops with an overflow message.
+inline constexpr int ReceiveBufferSize = 6000;
+inline constexpr int ReceiveOverflowLimit = 5000;
+// Largest single read while gathering, and the chunk buffer it goes into (one more for the
+// terminating zero the read stores).
+inline constexpr int MaxChunkRead = 40;
+inline constexpr int ChunkBufferSize = MaxChunkRead + 1;
+// Seconds without a read after which a block times out (strictly greater, whole seconds).
+inline constexpr int GatherTimeoutSeconds = 2;
+
+inline constexpr const char* AcquisitionTimeoutText = "Acquisition timeout. Click OK to continue.";
+inline constexpr const char* OverflowTextX = "Array overflow error 1.";
+inline constexpr const char* OverflowTextY = "Array overflow error 2.";
+
+// One acquisition cycle per timer tick: asks the module for a block of the X axis and one of
+// the Y axis, turns each into a spectrum and puts both into the store. Everything it works on
+// lives as long as this object; a tick allocates nothing.
+class AcquisitionCycle {
+  public:
+    AcquisitionCycle();
+    ~AcquisitionCycle();
+
+    AcquisitionCycle(const AcquisitionCycle&) = delete;
+    AcquisitionCycle& operator=(const AcquisitionCycle&) = delete;
+
+    // One timer tick: the terminate request, or one cycle of both axes (nothing while a cycle
+    // is already running further up the stack).
+    void OnTimer(ModuleHost& host, ModuleConnection& connection, SpectrumStore& store,
+                 ModuleClock& clock);
+
+    // 1 while a cycle runs (also while its message boxes are open), else 0.
+    int acquisitionBusy = 0;
+
+    const AveragingState& AveragingX() const;
+    const AveragingState& AveragingY() const;
+
+  private:
+    enum class Axis { X, Y };
+    enum class Gathered { Complete, TimedOut };
+
+    // Everything a cycle works on; one heap block made once, at construction.
+    struct Buffers;
+
+    // One axis: command, gathering, conversion, analysis. Leaves the levels in analysisOutput;
+    // answers false after a timeout (the message has then been shown).
+    bool AcquireAxis(Axis axis, CComLink& link, ModuleHost& host, ModuleClock& clock,
+                     char* receiveBuffer, char* chunk);
+    Gathered GatherBlock(Axis axis, CComLink& link, ModuleHost& host, ModuleClock& clock,
+                         char* receiveBuffer, char* chunk, int sampleCount);
+
+    std::unique_ptr<Buffers> buffers_;
+};

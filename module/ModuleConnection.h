@@ -1,0 +1,84 @@
+#pragma once
+
+#include <memory>
+
+#include "ModuleHost.h"
+
+class CComPort;
+class CComLink;
+class CLineSettings;
+
+// Profile location of the saved COM port number.
+inline constexpr const char* ProfileSection = "MySorvellAp";
+inline constexpr const char* ProfilePortEntry = "SorvellComPort";
+inline constexpr int DefaultPortNumber = 3;
+// Highest COM number the program opens; COM1..COM16 are port indices 0..15.
+inline constexpr int HighestPortNumber = 16;
+// portNumber value meaning that the user asked to terminate the program.
+inline constexpr int TerminatePortNumber = 1000;
+
+// Size of the scratch buffer that connecting drains into and reads the module's answer into.
+inline constexpr int ConnectScratchSize = 32;
+
+// Line speeds of the start-up handshake.
+inline constexpr long HandshakeBaud = 38400;
+inline constexpr long ModuleBaud = 128000;
+
+// Results of ConnectModule.
+enum ConnectResult : int {
+    ConnectOk = 0,
+    ConnectOpenFailed = 1,
+    ConnectHandshakeBaudFailed = 2,
+    ConnectModuleBaudFailed = 3,
+    ConnectNoAnswer = 4,
+};
+
+// The connection to the Tavrek module: the port, the link over it, the line settings used to
+// switch speeds and the port number the Port Selection dialog works on. One object lives as
+// long as the program; a new connection attempt tears down the previous one first.
+class ModuleConnection {
+  public:
+    explicit ModuleConnection(ModuleClock& clock);
+    ~ModuleConnection();
+
+    ModuleConnection(const ModuleConnection&) = delete;
+    ModuleConnection& operator=(const ModuleConnection&) = delete;
+
+    // One connection attempt on COM<number>: opens the port, does the handshake at 38400 and
+    // 128000 baud and saves the number in the profile. Shows its message box and answers a
+    // ConnectResult; only 0 brings the module up.
+    int ConnectModule(ModuleHost& host, int number);
+
+    // The connection step of the main dialog's initialisation: the saved port, attempts with the
+    // Port Selection dialog in between while they fail, then the start commands unless the user
+    // asked to terminate.
+    void ConnectAtStartup(ModuleHost& host);
+
+    // Puts the line settings back and destroys the settings, the link and the port, in that
+    // order, so that the same port can be opened again at once.
+    void TearDown();
+
+    // Adopts a port that is already built, with a link over it and no line settings of its own
+    // (a previous connection is torn down first). Lets a harness drive the cycle over any port.
+    void Adopt(std::unique_ptr<CComPort> port);
+
+    // The link all module traffic goes through; null before the first attempt and after an
+    // attempt on a number outside 1..16.
+    CComLink* Link() const { return moduleLink.get(); }
+    CComPort* Port() const { return modulePort.get(); }
+    CLineSettings* Settings() const { return moduleSettings.get(); }
+
+    bool TerminateRequested() const { return portNumber == TerminatePortNumber; }
+
+    // The number that the Port Selection dialog shows and returns; 1000 asks to terminate.
+    // Stays 0 when the first attempt succeeds.
+    int portNumber = 0;
+
+  private:
+    void SendByte(char byte);
+
+    ModuleClock& clock_;
+    std::unique_ptr<CComPort> modulePort;
+    std::unique_ptr<CComLink> moduleLink;
+    std::unique_ptr<CLineSettings> moduleSettings;
+};

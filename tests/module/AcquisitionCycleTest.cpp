@@ -1,0 +1,321 @@
+// The acquisition cycle over a scripted module on a fake port (a real link above it), a
+// recording host and a clock that costs no time.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AcquisitionCycle.h"
+#include "ComLink.h"
+#include "ModuleConnection.h"
+#include "ModuleFakes.h"
+#include "ModuleIo.h"
+#include "Spectrum.h"
+#include "SpectrumStore.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A module behind the fake port: "0"/"1" select the axis, the first "8" queues that axis's
+// next block, the second "8" stops it.
+struct ScriptedModule {
+    explicit ScriptedModule(FakeModulePort& port) : port(port) {
+        port.onWrite = [this](std::uint8_t byte) { OnByte(byte); };
+    }
+    void OnByte(std::uint8_t byte) {
+        if (byte == '0' || byte == '1') {
+            axis = byte - '0';
+        } else if (byte == '8') {
+            streaming = !streaming;
+            if (streaming) {
+                ++blocksRequested[axis];
+                if (!silent[axis]) {
+                    port.Queue(blocks[axis]);
+                }
+            }
+        }
+    }
+    FakeModulePort& port;
+    std::array<Bytes, 2> blocks;
+    std::array<bool, 2> silent{false, false};
+    std::array<int, 2> blocksRequested{0, 0};
+    int axis = 0;
+    bool streaming = false;
+};
+
+Bytes Ramp(int count, int start, int step) {
+    Bytes bytes;
+    for (int i = 0; i < count; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>((start + i * step) & 0xFF));
+    }
+    return bytes;
+}
+
+// Levels the analysis gives for consecutive blocks of one axis, from a fresh state.
+class ExpectedAxis {
+  public:
+    ExpectedAxis() : state_(std::make_unique<AveragingState>()) {}
+    std::array<double, 64> Next(const Bytes& bytes) {
+        std::array<double, 64> samples{};
+        for (int i = 0; i < 64; ++i) {
+            samples[i] = bytes[i] * VoltsPerStep;
+        }
+        std::array<double, 64> levels{};
+        ApplyWindow(samples.data(), 64);
+        ComputeSpectrum(samples.data(), levels.data(), 64, MovingMean, 0, *state_);
+        return levels;
+    }
+
+  private:
+    std::unique_ptr<AveragingState> state_;
+};
+
+void ExpectEntries(const SpectrumArray& actual, const std::array<double, 64>& expected,
+                   const char* what) {
+    for (int i = 0; i < 64; ++i) {
+        ASSERT_DOUBLE_EQ(actual[i], expected[i]) << what << " entry " << i;
+    }
+}
+
+std::string Text(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class AcquisitionCycleTest : public ::testing::Test {
+  protected:
+    AcquisitionCycleTest() : connection(clock) {
+        auto owned = std::make_unique<FakeModulePort>();
+        port = owned.get();
+        connection.Adopt(std::move(owned));
+        module = std::make_unique<ScriptedModule>(*port);
+        module->blocks[0] = Ramp(64, 10, 3);
+        module->blocks[1] = Ramp(64, 200, -2);
+        store.FillDefaults();
+    }
+
+    void Tick() { cycle.OnTimer(host, connection, store, clock); }
+
+    FakeClock clock;
+    FakeHost host;
+    ModuleConnection connection;
+    SpectrumStore store;
+    AcquisitionCycle cycle;
+    FakeModulePort* port = nullptr;
+    std::unique_ptr<ScriptedModule> module;
+};
+
+TEST_F(AcquisitionCycleTest, CompletedCycleAsksForBothAxesAndShowsBothSpectra) {
+    ExpectedAxis expectedX;
+    ExpectedAxis expectedY;
+    for (int round = 0; round < 3; ++round) {
+        port->written.clear();
+        module->blocks[0] = Ramp(64, 10 + round * 7, 3);
+        Tick();
+        EXPECT_EQ(Text(port->written), "088188");
+        const auto x = expectedX.Next(module->blocks[0]);
+        const auto y = expectedY.Next(module->blocks[1]);
+        ExpectEntries(store.liveX, x, "liveX");
+        ExpectEntries(store.shownX, x, "shownX");
+        ExpectEntries(store.liveY, y, "liveY");
+        ExpectEntries(store.shownY, y, "shownY");
+    }
+    EXPECT_EQ(store.sampleCount, 64);
+    EXPECT_EQ(cycle.acquisitionBusy, 0);
+    EXPECT_EQ(host.invalidations, 3);
+    EXPECT_EQ(host.defaultProcessing, 3);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(cycle.AveragingX().frameCount, 3);
+    EXPECT_EQ(cycle.AveragingY().frameCount, 3);
+    // Entries the analysis does not write are copied as 0.0; the rest of the arrays is untouched.
+    EXPECT_EQ(store.shownX[40], 0.0);
+    EXPECT_EQ(store.maxLimitX[10], DefaultMaxLimit);
+}
+
+TEST_F(AcquisitionCycleTest, ByteValuesBecomeVolts) {
+    EXPECT_DOUBLE_EQ(0 * VoltsPerStep, 0.0);
+    EXPECT_DOUBLE_EQ(128 * VoltsPerStep, 1.556078431372549);
+    EXPECT_DOUBLE_EQ(255 * VoltsPerStep, 3.1);
+}
+
+TEST_F(AcquisitionCycleTest, BlockAlreadyQueuedIsReadAsFortyAndTwentyFour) {
+    module->blocks[1] = Bytes{};  // only the X block matters here
+    module->silent[1] = true;
+    port->onWrite = [this](std::uint8_t byte) {
+        module->OnByte(byte);
+        if (byte == '8' && module->streaming) {
+            port->readRequests.clear();
+        }
+        if (byte == '8' && !module->streaming && module->axis == 0) {
+            EXPECT_EQ(port->readRequests, (std::vector<unsigned>{40, 24}));
+        }
+    };
+    Tick();
+    EXPECT_EQ(module->blocksRequested[0], 1);
+}
+
+TEST_F(AcquisitionCycleTest, BurstOfHundredBytesUsesFirstSixtyFourAndDrainsTheRest) {
+    Bytes burst = Ramp(64, 10, 3);
+    const Bytes tail = Ramp(36, 99, 0);
+    burst.insert(burst.end(), tail.begin(), tail.end());
+    module->blocks[0] = burst;
+    ExpectedAxis expectedX;
+    Tick();
+    EXPECT_EQ(Text(port->written), "088188");
+    ExpectEntries(store.shownX, expectedX.Next(burst), "shownX");
+    EXPECT_TRUE(port->incoming.empty());
+    EXPECT_EQ(host.defaultProcessing, 1);
+}
+
+TEST_F(AcquisitionCycleTest, TickWhileBusyReturnsAtOnce) {
+    cycle.acquisitionBusy = 1;
+    Tick();
+    EXPECT_TRUE(port->written.empty());
+    EXPECT_EQ(host.defaultProcessing, 0);
+    EXPECT_EQ(host.pumps, 0);
+    EXPECT_EQ(cycle.acquisitionBusy, 1);
+}
+
+TEST_F(AcquisitionCycleTest, TickDispatchedByTheCyclesOwnPumpIsIgnored) {
+    int nested = 0;
+    host.pump = [this, &nested] {
+        if (nested < 3) {
+            ++nested;
+            Tick();
+        }
+        return true;
+    };
+    Tick();
+    EXPECT_EQ(nested, 3);
+    EXPECT_EQ(Text(port->written), "088188");
+    EXPECT_EQ(host.defaultProcessing, 1);
+    EXPECT_EQ(host.invalidations, 1);
+}
+
+TEST_F(AcquisitionCycleTest, TerminateRequestClosesWithoutSendingAnything) {
+    connection.portNumber = TerminatePortNumber;
+    cycle.acquisitionBusy = 1;  // not looked at
+    Tick();
+    EXPECT_EQ(host.closes, 1);
+    EXPECT_TRUE(port->written.empty());
+    EXPECT_EQ(host.defaultProcessing, 0);
+}
+
+TEST_F(AcquisitionCycleTest, PaintDuringYBlockLeavesThisCyclesXSpectrumShown) {
+    // The paint that the pump dispatches while the Y block is gathered clears the live arrays.
+    host.pump = [this] {
+        if (module->axis == 1 && module->streaming) {
+            store.ClearLive();
+        }
+        return true;
+    };
+    ExpectedAxis expectedX;
+    ExpectedAxis expectedY;
+    Tick();
+    ExpectEntries(store.shownX, expectedX.Next(module->blocks[0]), "shownX");
+    ExpectEntries(store.shownY, expectedY.Next(module->blocks[1]), "shownY");
+    EXPECT_NE(store.shownX[9], 0.0);
+}
+
+TEST_F(AcquisitionCycleTest, SilentModuleTimesOutInXAndNextCycleDrainsLateBytes) {
+    module->silent[0] = true;
+    SpectrumStore before = store;
+    std::int64_t sentStopAt = -1;
+    std::int64_t lastStartAt = -1;
+    port->onWrite = [&](std::uint8_t byte) {
+        module->OnByte(byte);
+        if (byte == '8') {
+            (module->streaming ? lastStartAt : sentStopAt) = clock.nowMs;
+        }
+    };
+    std::int64_t messageAt = -1;
+    host.onMessage = [&](const std::string&) { messageAt = clock.nowMs; };
+    Tick();
+    ASSERT_EQ(host.messages, (std::vector<std::string>{AcquisitionTimeoutText}));
+    EXPECT_EQ(Text(port->written), "088");
+    EXPECT_GE(sentStopAt, lastStartAt);
+    EXPECT_LE(sentStopAt, messageAt);
+    // More than 2 and at most 3 whole seconds after the block was asked for.
+    EXPECT_GT(messageAt / 1000 - lastStartAt / 1000, 2);
+    EXPECT_LE(messageAt - lastStartAt, 3000 + 10);
+    EXPECT_EQ(cycle.acquisitionBusy, 0);
+    EXPECT_EQ(host.defaultProcessing, 0);
+    EXPECT_EQ(host.invalidations, 0);
+    EXPECT_EQ(store.liveX, before.liveX);
+    EXPECT_EQ(store.shownX, before.shownX);
+    EXPECT_EQ(cycle.AveragingX().frameCount, 0);
+
+    // The module wakes up: its late bytes wait in the queue and are thrown away first.
+    module->silent[0] = false;
+    port->Queue(Ramp(30, 0, 1));
+    port->written.clear();
+    ExpectedAxis expectedX;
+    Tick();
+    EXPECT_EQ(Text(port->written), "088188");
+    ExpectEntries(store.shownX, expectedX.Next(module->blocks[0]), "shownX");
+    EXPECT_EQ(host.defaultProcessing, 1);
+}
+
+TEST_F(AcquisitionCycleTest, TimeoutInYKeepsShownArraysAndLeavesXInLive) {
+    module->silent[1] = true;
+    store.shownX.fill(-50.0);
+    store.shownY.fill(-60.0);
+    store.liveY.fill(-70.0);
+    ExpectedAxis expectedX;
+    Tick();
+    EXPECT_EQ(Text(port->written), "088188");
+    EXPECT_EQ(host.messages, (std::vector<std::string>{AcquisitionTimeoutText}));
+    ExpectEntries(store.liveX, expectedX.Next(module->blocks[0]), "liveX");
+    EXPECT_EQ(store.shownX[9], -50.0);
+    EXPECT_EQ(store.shownY[9], -60.0);
+    EXPECT_EQ(store.liveY[9], -70.0);
+    EXPECT_EQ(cycle.AveragingX().frameCount, 1);
+    EXPECT_EQ(cycle.AveragingY().frameCount, 0);
+    EXPECT_EQ(cycle.acquisitionBusy, 0);
+    EXPECT_EQ(host.defaultProcessing, 0);
+}
+
+TEST_F(AcquisitionCycleTest, BusyStaysSetWhileTheTimeoutMessageIsOpen) {
+    module->silent[0] = true;
+    int busyDuringMessage = -1;
+    host.onMessage = [&](const std::string&) {
+        busyDuringMessage = cycle.acquisitionBusy;
+        Tick();  // a tick the message box's loop dispatches
+    };
+    Tick();
+    EXPECT_EQ(busyDuringMessage, 1);
+    EXPECT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(cycle.acquisitionBusy, 0);
+}
+
+TEST_F(AcquisitionCycleTest, AbortedReadsCountAsNothingRead) {
+    // Bytes trickle in one at a time and the port aborts every wait: the link answers a
+    // negative count, which must never be taken as bytes.
+    port->readLimit = 1;
+    port->idleResult = -1;
+    module->blocks[0] = Ramp(64, 10, 3);
+    Tick();
+    EXPECT_EQ(host.messages, (std::vector<std::string>{AcquisitionTimeoutText}));
+    EXPECT_EQ(cycle.acquisitionBusy, 0);
+    EXPECT_EQ(host.defaultProcessing, 0);
+}
+
+TEST_F(AcquisitionCycleTest, CountedBytesThatCannotBeReadDoNotHangTheDrain) {
+    port->reportedRxCount = 5;  // the port keeps counting bytes that no read returns
+    port->idleResult = -1;
+    char buffer[32];
+    DrainInput(*connection.Link(), buffer, sizeof buffer, clock);
+    SUCCEED();
+}
+
+TEST_F(AcquisitionCycleTest, NoLinkNoCycle) {
+    connection.TearDown();
+    Tick();
+    EXPECT_EQ(cycle.acquisitionBusy, 0);
+    EXPECT_EQ(host.defaultProcessing, 0);
+}
+
+}  // namespace
