@@ -63,7 +63,8 @@ CVibrationDialog::CVibrationDialog(SpectrumStore& store, ModuleSession& session,
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       store_(store),
       session_(session),
-      profile_(profile) {
+      profile_(profile),
+      plotFont_(QtCanvas::DefaultTextFont()) {
     setWindowTitle(QString::fromUtf8(MainDialogCaption));
     setFont(DialogFont());
     setFixedSize(DialogSize(320, 200));
@@ -311,7 +312,7 @@ void CVibrationDialog::OnPaint() {
         painter.drawPixmap(x, y, m_hIcon.pixmap(IconSize, IconSize));
         return;
     }
-    QtCanvas canvas(painter, QtCanvas::DefaultTextFont());
+    QtCanvas canvas(painter, plotFont_);
     PaintSpectrumPlots(canvas, store_, PlotRect{0, 0, width(), height()}, *this);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QBasicTimer>
 #include <QDialog>
+#include <QFont>
 #include <QIcon>
 #include <QString>
 #include <functional>
@@ -114,6 +115,8 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     Profile& profile_;
     QBasicTimer timer_;
     MessageBoxFunction messageBox_;
+    // The plots' label font, made once rather than at every paint.
+    const QFont plotFont_;
     QAction* aboutAction_ = nullptr;
 
     QRadioButton* maxLimit_ = nullptr;

@@ -279,17 +279,6 @@ TEST_F(DialogTest, ClickWithAnInvalidStepReportsItAndUsesThePreviousStep) {
     EXPECT_EQ(store_.maxLimitY[9], 15.0);
 }
 
-TEST_F(DialogTest, ClicksBeforeAnyPointerMoveChangeNothing) {
-    ShowInitialised();
-    const SpectrumStore before = store_;
-    dialog_.OnRButtonDown(QPoint(100, 100));
-    dialog_.OnLButtonDown(QPoint(100, 100));
-    EXPECT_EQ(store_.maxLimitX, before.maxLimitX);
-    EXPECT_EQ(store_.minLimitX, before.minLimitX);
-    EXPECT_EQ(store_.maxLimitY, before.maxLimitY);
-    EXPECT_EQ(store_.minLimitY, before.minLimitY);
-}
-
 TEST_F(DialogTest, AutoSetAndResetThroughTheirButtons) {
     ShowInitialised();
     store_.shownX[10] = -50.0;
