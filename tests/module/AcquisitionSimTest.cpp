@@ -1,0 +1,196 @@
+// Acquisition cycles against the simulated module over a real pseudo-terminal: the commands of
+// a cycle, tones arriving at the right bins of the right axis, silence, bursts and a hang-up.
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <thread>
+
+#include "AcquisitionCycle.h"
+#include "ModuleConnection.h"
+#include "ModuleFakes.h"
+#include "SignalGenerator.h"
+#include "SimulatorFixture.h"
+#include "Spectrum.h"
+#include "SpectrumStore.h"
+#include "SystemClock.h"
+#include "TavrekModule.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int BlocksAveraged = 20;
+
+// X carries a tone at bin 8, Y one at bin 20, each on the module's 1.55 V rest level.
+SimConfig TwoTones() {
+    SimConfig config;
+    config.x.tones.push_back({8.0, 1.0, 0.0});
+    config.y.tones.push_back({20.0, 0.5, 30.0});
+    return config;
+}
+
+// The levels the analysis gives after `blocks` identical blocks of the axis's clean signal.
+std::array<double, 64> PredictedLevels(const AxisSignal& signal, int blocks) {
+    auto state = std::make_unique<AveragingState>();
+    std::array<double, 64> levels{};
+    for (int block = 0; block < blocks; ++block) {
+        std::array<double, 64> samples{};
+        for (int n = 0; n < 64; ++n) {
+            const auto byte =
+                TavrekSimulator::VoltsToSample(SignalGenerator::CleanVolts(signal, n));
+            samples[n] = byte * VoltsPerStep;
+        }
+        ApplyWindow(samples.data(), 64);
+        ComputeSpectrum(samples.data(), levels.data(), 64, MovingMean, 0, *state);
+    }
+    return levels;
+}
+
+int LoudestDrawnBin(const SpectrumArray& levels) {
+    int loudest = FirstDrawnBin;
+    for (int bin = FirstDrawnBin; bin <= LastDrawnBin; ++bin) {
+        if (levels[bin] > levels[loudest]) {
+            loudest = bin;
+        }
+    }
+    return loudest;
+}
+
+class AcquisitionSimTest : public SimulatorTest {
+  protected:
+    // Connects as the program does at start-up and clears the busy flag.
+    void Connect(const SimConfig& config) {
+        StartSim(config);
+        host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = SimComNumber;
+        module.ConnectAtStartup(host);
+        module.ClearBusy();
+        ASSERT_TRUE(host.messages.empty());
+        ASSERT_TRUE(Sim().WaitForReceived(6, 2000ms));
+        store.FillDefaults();
+    }
+
+    std::string ReceivedSince(std::size_t index) {
+        std::string text;
+        for (const ReceivedByte& byte : Sim().ReceivedSince(index)) {
+            text.push_back(static_cast<char>(byte.value));
+        }
+        return text;
+    }
+
+    // One tick; answers the bytes the module received for it.
+    std::string Tick() {
+        const std::size_t before = Sim().Received().size();
+        module.OnTimer(host);
+        std::this_thread::sleep_for(20ms);  // the module's poll picks up the last bytes
+        return ReceivedSince(before);
+    }
+
+    SystemClock clock;
+    FakeHost host;
+    SpectrumStore store;
+    TavrekModule module{store, clock};
+};
+
+TEST_F(AcquisitionSimTest, TonesOfEachAxisShowAtTheirBinsWithThePredictedLevels) {
+    const SimConfig config = TwoTones();
+    Connect(config);
+    for (int cycle = 0; cycle < BlocksAveraged; ++cycle) {
+        ASSERT_EQ(Tick(), "088188") << "cycle " << cycle;
+    }
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.defaultProcessing, BlocksAveraged);
+    EXPECT_EQ(host.invalidations, BlocksAveraged);
+
+    const auto x = PredictedLevels(config.x, BlocksAveraged);
+    const auto y = PredictedLevels(config.y, BlocksAveraged);
+    EXPECT_EQ(LoudestDrawnBin(store.shownX), 9);
+    EXPECT_EQ(LoudestDrawnBin(store.shownY), 21);
+    for (int bin = 7; bin <= 11; ++bin) {
+        EXPECT_NEAR(store.shownX[bin], x[bin], 0.3) << "X bin " << bin;
+        EXPECT_NEAR(store.liveX[bin], x[bin], 0.3) << "X bin " << bin;
+    }
+    for (int bin = 19; bin <= 23; ++bin) {
+        EXPECT_NEAR(store.shownY[bin], y[bin], 0.3) << "Y bin " << bin;
+        EXPECT_NEAR(store.liveY[bin], y[bin], 0.3) << "Y bin " << bin;
+    }
+    // Each axis averages only its own blocks: the other axis's tone is not there.
+    EXPECT_LT(store.shownX[21], x[9] - 60.0);
+    EXPECT_LT(store.shownY[9], y[21] - 60.0);
+    EXPECT_EQ(module.Acquisition().AveragingX().frameCount, BlocksAveraged);
+    EXPECT_EQ(module.Acquisition().AveragingY().frameCount, BlocksAveraged);
+}
+
+TEST_F(AcquisitionSimTest, SilentModuleTimesOutAndTheNextCycleCompletes) {
+    SimConfig config = TwoTones();
+    config.faults.silentAfterBlocks = 2;     // quiet from the second cycle's X block on
+    config.faults.resumeAfterSeconds = 3.2;  // after the host has given up
+    Connect(config);
+    ASSERT_EQ(Tick(), "088188");
+    const SpectrumArray shownX = store.shownX;
+
+    std::size_t sentBeforeMessage = 0;
+    Clock::time_point messageAt;
+    host.onMessage = [&](const std::string&) {
+        messageAt = Clock::now();
+        std::this_thread::sleep_for(20ms);
+        sentBeforeMessage = Sim().Received().size();
+    };
+    const std::size_t before = Sim().Received().size();
+    const Clock::time_point start = Clock::now();
+    module.OnTimer(host);
+    ASSERT_EQ(host.messages, (std::vector<std::string>{AcquisitionTimeoutText}));
+    const auto waited = messageAt - start;
+    EXPECT_GT(waited, 2000ms);
+    EXPECT_LE(waited, 3000ms + 100ms);
+    // "8" went to the module before the message appeared.
+    EXPECT_EQ(ReceivedSince(before).substr(0, sentBeforeMessage - before), "088");
+    EXPECT_EQ(store.shownX, shownX);
+    EXPECT_EQ(module.Acquisition().acquisitionBusy, 0);
+    EXPECT_EQ(host.defaultProcessing, 1);
+
+    // Once the module has woken up the next tick starts clean and completes.
+    for (int wait = 0; wait < 100 && Sim().Stats().silent; ++wait) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_EQ(Tick(), "088188");
+    EXPECT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.defaultProcessing, 2);
+    EXPECT_EQ(LoudestDrawnBin(store.shownX), 9);
+}
+
+TEST_F(AcquisitionSimTest, BurstsAfterEveryBlockAreThrownAway) {
+    SimConfig config = TwoTones();
+    config.faults.burstBytes = 100;
+    Connect(config);
+    for (int cycle = 0; cycle < BlocksAveraged; ++cycle) {
+        ASSERT_EQ(Tick(), "088188") << "cycle " << cycle;
+    }
+    EXPECT_TRUE(host.messages.empty());
+    // No burst byte (0xEE, 2.96 V) got into a block: the levels are those of the clean tones.
+    const auto x = PredictedLevels(config.x, BlocksAveraged);
+    const auto y = PredictedLevels(config.y, BlocksAveraged);
+    EXPECT_NEAR(store.shownX[9], x[9], 0.3);
+    EXPECT_NEAR(store.shownY[21], y[21], 0.3);
+    EXPECT_NEAR(store.shownX[2], x[2], 1.0);
+}
+
+TEST_F(AcquisitionSimTest, HungUpLineGivesTimeoutsWithoutCrashOrHang) {
+    SimConfig config = TwoTones();
+    config.faults.hangUpAfterBlocks = 2;
+    Connect(config);
+    ASSERT_EQ(Tick(), "088188");
+    std::this_thread::sleep_for(200ms);  // the module has hung up
+    for (int tick = 0; tick < 2; ++tick) {
+        const Clock::time_point start = Clock::now();
+        module.OnTimer(host);
+        EXPECT_LT(Clock::now() - start, 5s);
+    }
+    EXPECT_EQ(host.messages,
+              (std::vector<std::string>{AcquisitionTimeoutText, AcquisitionTimeoutText}));
+    EXPECT_EQ(module.Acquisition().acquisitionBusy, 0);
+    EXPECT_EQ(host.defaultProcessing, 1);
+}
+
+}  // namespace
