@@ -100,6 +100,14 @@ TEST_F(DialogTest, EscapeEndsTheDialogAsCancel) {
     EXPECT_TRUE(messages_.empty());
 }
 
+TEST_F(DialogTest, CloseEndsTheDialogAsCancel) {
+    ShowInitialised();
+    dialog_.close();
+    EXPECT_FALSE(dialog_.isVisible());
+    EXPECT_EQ(dialog_.result(), QDialog::Rejected);
+    EXPECT_FALSE(dialog_.IsTimerRunning());
+}
+
 TEST_F(DialogTest, EnterOutsideAPushButtonValidatesThenEndsTheDialogAsOk) {
     ShowActive();
     Edit(IDC_STEPSIZE)->setFocus();
