@@ -23,9 +23,23 @@ using namespace std::chrono_literals;
 constexpr const char* OpenFailed = "Could not open port.";
 constexpr const char* NoAnswer = "Could not commmunicate with Tavrek.  Try resetting module.";
 
+// The real clock, with a record of every pause asked of it.
+class RecordingClock final : public ModuleClock {
+  public:
+    void Sleep(std::uint32_t milliseconds) override {
+        sleeps.push_back(milliseconds);
+        real.Sleep(milliseconds);
+    }
+    std::time_t Time() override { return real.Time(); }
+    std::vector<std::uint32_t> sleeps;
+
+  private:
+    SystemClock real;
+};
+
 class ConnectionSimTest : public SimulatorTest {
   protected:
-    SystemClock clock;
+    RecordingClock clock;
     FakeHost host;
     ModuleConnection connection{clock};
 };
@@ -43,7 +57,10 @@ TEST_F(ConnectionSimTest, FirstAttemptSucceedsWithTheHandshakeAtBothSpeeds) {
         EXPECT_EQ(bytes[i].lineSpeed, speeds[i]) << "byte " << i;
         EXPECT_TRUE(bytes[i].heard) << "byte " << i;
     }
-    EXPECT_GE(bytes[1].time - bytes[0].time, 50ms);
+    // The module looks at its line at least every 10 ms, so the times it records for the bytes
+    // can be late by up to that; the pauses themselves are those the connection asked for.
+    EXPECT_GE(bytes[1].time - bytes[0].time, 40ms);
+    EXPECT_EQ(clock.sleeps, (std::vector<std::uint32_t>{50, 150, 1, 1, 1}));
 
     EXPECT_TRUE(host.messages.empty());
     EXPECT_TRUE(host.dialogShown.empty());
