@@ -496,8 +496,10 @@ int CWin32Port::Write(const void* buffer, unsigned count) {
         GatherLineErrors(status);
         result = static_cast<int>(written);
     }
+    // A short write leaves COM_ERR_TX_FULL for WriteByte to hand back, unless an earlier code
+    // is still pending: that one stays and is what WriteByte returns.
     if (static_cast<unsigned>(result) < count) {
-        pendingError = COM_ERR_TX_FULL;
+        RecordUnlessPending(COM_ERR_TX_FULL);
     }
     return result;
 }
@@ -510,8 +512,9 @@ int CWin32Port::Read(void* buffer, unsigned count) {
     COMSTAT status;
     if (!GatherLineErrors(status)) {
         // A device that cannot report its queue (hung up, never opened) has failed; that is
-        // not the same as a quiet line, so the failure is recorded.
-        pendingError = MapSystemError();
+        // not the same as a quiet line, so the failure is recorded, without replacing a code
+        // still pending (a port whose open failed keeps its own).
+        RecordUnlessPending(MapSystemError());
         return 0;
     }
     if (status.cbInQue == 0 || count == 0 || buffer == nullptr) {
@@ -524,7 +527,7 @@ int CWin32Port::Read(void* buffer, unsigned count) {
         if (GetLastError() != ERROR_IO_PENDING) {
             const int code = MapSystemError();
             GatherLineErrors(status);
-            pendingError = code;
+            RecordUnlessPending(code);
         }
     }
     if (got < n) {

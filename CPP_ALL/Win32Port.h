@@ -51,6 +51,13 @@ class CWin32Port : public CComPort {
     // Finishes a write that the driver left in flight, so its record can be used again.
     void FinishWriteInFlight();
     bool HasRecords() const { return controlBlock != nullptr; }
+    // Records code only when no earlier failure is still waiting to be taken, so that the
+    // first, more telling code (a refused open, a bad setting) is the one the owner sees.
+    void RecordUnlessPending(int code) {
+        if (pendingError == 0) {
+            pendingError = code;
+        }
+    }
 
     std::unique_ptr<DCB> controlBlock;
     std::unique_ptr<OVERLAPPED> readCompletion;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <string>
 
 #include "COMLINK.h"
 #include "MessageBoxHook.h"
@@ -96,26 +98,51 @@ TEST_F(ComPortDeathTest, UnsuppliedGetLineStatusStopsTheProgram) {
         "Unable to continue execution");
 }
 
-TEST_F(ComPortDeathTest, UnsuppliedOperationsReportTheirOwnLines) {
-    EXPECT_EXIT(
-        {
-            BarePort port;
-            char buffer[4];
-            port.Read(buffer, 4);
-        },
-        ::testing::ExitedWithCode(1), "COMLINK,281\n");
-    EXPECT_EXIT(
-        {
-            BarePort port;
-            port.Idle();
-        },
-        ::testing::ExitedWithCode(1), "COMLINK,241\n");
-    EXPECT_EXIT(
-        {
-            BarePort port;
-            port.DumpStatus(nullptr);
-        },
-        ::testing::ExitedWithCode(1), "COMLINK,285\n");
+// Every base operation names its own line, so a report points at the operation that is missing.
+TEST_F(ComPortDeathTest, EveryUnsuppliedOperationReportsItsOwnLine) {
+    struct Slot {
+        int line;
+        std::function<void(CComPort&)> call;
+    };
+    char buffer[4];
+    long baud = 0;
+    char parity = 0;
+    int a = 0, b = 0;
+    BufferStatus buffers{};
+    PackedLineStatus lines{};
+    const Slot slots[] = {
+        {241, [](CComPort& p) { p.Idle(); }},
+        {243, [](CComPort& p) { p.RefreshStatus(); }},
+        {245, [](CComPort& p) { p.Open(0); }},
+        {247, [](CComPort& p) { p.OpenDevice(); }},
+        {249, [](CComPort& p) { p.Close(); }},
+        {251, [&](CComPort& p) { p.GetBufferStatus(&buffers, 7); }},
+        {255, [](CComPort& p) { p.SetBufferSizes(1, 2, 3); }},
+        {257, [](CComPort& p) { p.SetHandshake(0, 0); }},
+        {259, [&](CComPort& p) { p.GetHandshake(a, b); }},
+        {261, [](CComPort& p) { p.Break(-1); }},
+        {263, [](CComPort& p) { p.LineControl(LINE_DTR, -1); }},
+        {265, [](CComPort& p) { p.SetLineParameters(9600, 'N', 8, 1); }},
+        {267, [&](CComPort& p) { p.GetLineParameters(baud, parity, a, b); }},
+        {269, [&](CComPort& p) { p.GetLineStatus(&lines); }},
+        {271, [](CComPort& p) { p.WriteByte('x'); }},
+        {273, [](CComPort& p) { p.WriteString("x"); }},
+        {275, [](CComPort& p) { p.Write("x", 1); }},
+        {277, [](CComPort& p) { p.TransmitChar('x'); }},
+        {279, [](CComPort& p) { p.ReadByte(); }},
+        {281, [&](CComPort& p) { p.Read(buffer, sizeof buffer); }},
+        {283, [](CComPort& p) { p.Purge(0, 0); }},
+        {285, [](CComPort& p) { p.DumpStatus(nullptr); }},
+    };
+    for (const Slot& slot : slots) {
+        EXPECT_EXIT(
+            {
+                BarePort port;
+                slot.call(port);
+            },
+            ::testing::ExitedWithCode(1), "COMLINK," + std::to_string(slot.line) + "\n")
+            << "line " << slot.line;
+    }
 }
 
 TEST_F(ComPortDeathTest, ReporterShowsItsBoxThroughTheInstalledHandler) {

@@ -137,6 +137,10 @@ TEST_F(Win32PortTest, SecondPortOnAnOpenIndexIsRefusedAndLeavesTheFirstWorking) 
         EXPECT_EQ(second.PendingError(), COM_ERR_IN_USE);
         EXPECT_EQ(SerialSeam::CallCount(SerialCall::CreateFile), 0);
         EXPECT_EQ(PortOpenCount[kIndex], 1);
+        // Reading from the refused port fails but keeps the refusal's code.
+        char none[4];
+        EXPECT_EQ(second.Read(none, sizeof none), 0);
+        EXPECT_EQ(second.PendingError(), COM_ERR_IN_USE);
     }
     EXPECT_EQ(SerialSeam::CallCount(SerialCall::CloseHandle), 0);
     EXPECT_EQ(PortOpenCount[kIndex], 1);
@@ -317,6 +321,11 @@ TEST_F(Win32PortTest, WriteAcceptsOnlyTheRoomLeft) {
     SerialSeam::SetQueueCounts(-1, 2048);
     EXPECT_EQ(port.WriteByte('x'), COM_ERR_TX_FULL);
     EXPECT_EQ(port.TakePendingError(), COM_ERR_TX_FULL);
+    // An earlier code still pending stays, and is what WriteByte hands back.
+    EXPECT_EQ(port.SetLineParameters(9600, 'x', 8, 1), COM_ERR_PARITY);
+    EXPECT_EQ(port.WriteByte('y'), COM_ERR_PARITY);
+    EXPECT_EQ(port.Write("yz", 2), 0);
+    EXPECT_EQ(port.TakePendingError(), COM_ERR_PARITY);
     // More queued than the queue holds: the room wraps and everything is handed over.
     SerialSeam::SetQueueCounts(-1, 3000);
     EXPECT_EQ(port.WriteString("abc"), 3);
