@@ -89,6 +89,23 @@ TEST_F(Win32PortTest, FreshPortIsOpenWithTheDefaultSettings) {
     EXPECT_EQ(port.Reserved2(), COM_ERR_UNSUPPORTED);
 }
 
+TEST_F(Win32PortTest, ConstructionOpensConfiguresThenRaisesDtrAndRts) {
+    CWin32Port port(kIndex, 4096, 2048, 0);
+    // The copy is read from the driver before it is changed, the timeouts are set before the
+    // copy reaches the driver, and DTR and RTS are raised last.
+    const std::vector<std::pair<SerialCall, DWORD>> expected = {
+        {SerialCall::CreateFile, kCom},
+        {SerialCall::SetupComm, 0},
+        {SerialCall::SetCommMask, 0},
+        {SerialCall::GetCommState, 0},
+        {SerialCall::SetCommTimeouts, 0},
+        {SerialCall::SetCommState, 19200},
+        {SerialCall::EscapeCommFunction, SETDTR},
+        {SerialCall::EscapeCommFunction, SETRTS},
+    };
+    EXPECT_EQ(SerialSeam::CallLog(), expected);
+}
+
 TEST_F(Win32PortTest, DumpStatusAfterConstruction) {
     CWin32Port port(kIndex, 4096, 2048, 0);
     const std::vector<std::string> expected = {
