@@ -83,12 +83,21 @@ void CVibrationDialog::CreateControls() {
         widget->setGeometry(rect);
         templateOrder.push_back(widget);
     };
+    // A control paints its own background, so that redrawing it (a blinking caret, a checked
+    // radio button, a button under the pointer) repaints only the control and never runs the
+    // plots' paint with its latching and clearing. Group boxes stay see-through: they lie under
+    // the controls that they frame.
+    const auto opaque = [](QWidget* widget) {
+        widget->setBackgroundRole(QPalette::Window);
+        widget->setAutoFillBackground(true);
+    };
     const auto radio = [&](int id, const char* text, QRect rect) {
         auto* button = new QRadioButton(QString::fromUtf8(text), this);
         // Radio buttons are no tab stops: a click focuses them, Tab passes them by.
         button->setFocusPolicy(Qt::ClickFocus);
         button->setObjectName(QStringLiteral("control%1").arg(id));
         controls_[id] = button;
+        opaque(button);
         place(button, rect);
         return button;
     };
@@ -99,6 +108,7 @@ void CVibrationDialog::CreateControls() {
         button->setDefault(false);
         button->setObjectName(QStringLiteral("control%1").arg(id));
         controls_[id] = button;
+        opaque(button);
         place(button, rect);
         return button;
     };
@@ -106,6 +116,7 @@ void CVibrationDialog::CreateControls() {
         auto* line = new QLineEdit(this);
         line->setObjectName(QStringLiteral("control%1").arg(id));
         controls_[id] = line;
+        opaque(line);
         place(line, rect);
         return line;
     };
@@ -115,6 +126,7 @@ void CVibrationDialog::CreateControls() {
         text_label->setAlignment(alignment | Qt::AlignTop);
         // Static texts take no pointer input: moves and clicks on them belong to the dialog.
         text_label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        opaque(text_label);
         place(text_label, rect);
     };
     const auto group = [&](const char* text, QRect rect) {
@@ -335,12 +347,29 @@ void CVibrationDialog::OnTimer(int timerId) {
     }
 }
 
+bool CVibrationDialog::IsOwnPointerPosition(QPoint point) const {
+    return rect().contains(point) && childAt(point) == nullptr;
+}
+
 void CVibrationDialog::mouseMoveEvent(QMouseEvent* event) {
-    OnMouseMove(event->position().toPoint());
+    // Moves over a control are the control's, and a pointer outside the window (held by a
+    // button pressed on the dialog) is over no part of it: neither touches the hover flags.
+    const QPoint point = event->position().toPoint();
+    if (!IsOwnPointerPosition(point)) {
+        QDialog::mouseMoveEvent(event);
+        return;
+    }
+    OnMouseMove(point);
 }
 
 void CVibrationDialog::mousePressEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
+    // A click that a control passes on (a right click on a button, say) is the control's, not
+    // a click on the dialog: it edits no limit.
+    if (!IsOwnPointerPosition(point)) {
+        QDialog::mousePressEvent(event);
+        return;
+    }
     if (event->button() == Qt::LeftButton) {
         OnLButtonDown(point);
     } else if (event->button() == Qt::RightButton) {

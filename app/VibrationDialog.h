@@ -102,6 +102,9 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     void done(int result) override;
 
   private:
+    // Whether pointer input at point is the dialog's own: inside its client area and over none
+    // of the controls that take pointer input themselves.
+    bool IsOwnPointerPosition(QPoint point) const;
     enum class Report { Now, AfterPaint };
     bool PullControls(Report report);
     void FailField(QLineEdit* edit, const char* message, Report report);

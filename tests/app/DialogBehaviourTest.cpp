@@ -9,6 +9,7 @@
 
 #include "AboutDialog.h"
 #include "DialogFixture.h"
+#include "DialogUnits.h"
 #include "PortSelectionDialog.h"
 
 namespace {
@@ -393,4 +394,56 @@ TEST_F(DialogTest, PortSelectionDialogRunsModallyOnThePortNumber) {
     dialog_.RunPortSelectionDialog(portNumber);
     EXPECT_TRUE(shown);
     EXPECT_EQ(portNumber, 7);
+}
+
+TEST_F(DialogTest, AControlRedrawingItselfDoesNotRunThePlotsPaint) {
+    ShowActive();
+    QApplication::processEvents();
+    // A paint would clear the live value and latch the shown one.
+    store_.liveX[7] = 1.0;
+    store_.shownX[7] = 50.0;
+    for (const int id : {IDC_AUTOSET, IDC_MARGIN, IDC_STEPSIZE, IDC_RESET, IDC_MAXLIMIT}) {
+        dialog_.Control(id)->update();
+    }
+    for (QLabel* label : dialog_.findChildren<QLabel*>()) {
+        label->update();
+    }
+    Radio(IDC_ERRORDATA)->click();
+    // The caret blinks in the focused edit.
+    Edit(IDC_STEPSIZE)->setFocus();
+    QTest::qWait(1200);
+    EXPECT_EQ(store_.liveX[7], 1.0);
+    EXPECT_EQ(store_.errorX[7], -139.0);
+
+    // Invalidating the dialog itself does run it.
+    dialog_.update();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return store_.liveX[7] == 0.0; }, 5000));
+}
+
+TEST_F(DialogTest, PointerInputOverAControlIsTheControlsOwn) {
+    ShowInitialised();
+    QTest::mouseMove(&dialog_, QPoint(Bin17X, InsideY));
+    QApplication::processEvents();
+    ASSERT_EQ(store_.hoverX[17], 1);
+
+    // Right clicks that buttons and radio buttons pass on raise no limit.
+    for (const int id : {IDC_AUTOSET, IDC_RESET, IDC_MAXLIMIT, IDC_ERRORDATA, IDC_STEPSIZE}) {
+        QTest::mouseClick(dialog_.Control(id), Qt::RightButton);
+    }
+    EXPECT_EQ(store_.maxLimitX[17], 15.0);
+    // Moving over a control leaves the hover flags as they are.
+    QTest::mouseMove(dialog_.Control(IDC_AUTOSET), QPoint(5, 5));
+    QApplication::processEvents();
+    EXPECT_EQ(store_.hoverX[17], 1);
+
+    // Static texts and group boxes take no pointer input: a click there is the dialog's.
+    QTest::mouseMove(&dialog_, QPoint(Bin17X, 240));  // on the "X-Axis" text
+    QApplication::processEvents();
+    EXPECT_EQ(store_.hoverX[17], 0);
+    QTest::mouseClick(&dialog_, Qt::RightButton, Qt::NoModifier, QPoint(Bin17X, 240));
+    EXPECT_EQ(store_.maxLimitX[17], 19.0);
+    const QPoint groupBoxTitle(DialogUnitsToPixelsX(200), DialogUnitsToPixelsY(159));
+    ASSERT_EQ(dialog_.childAt(groupBoxTitle), nullptr);
+    QTest::mouseClick(&dialog_, Qt::LeftButton, Qt::NoModifier, groupBoxTitle);
+    EXPECT_EQ(store_.maxLimitX[17], 13.0);
 }
