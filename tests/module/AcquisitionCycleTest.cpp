@@ -162,9 +162,22 @@ TEST_F(AcquisitionCycleTest, BurstOfHundredBytesUsesFirstSixtyFourAndDrainsTheRe
     const Bytes tail = Ramp(36, 99, 0);
     burst.insert(burst.end(), tail.begin(), tail.end());
     module->blocks[0] = burst;
+    // Reads from the X block's first "8" up to the Y axis command: gathering, then the drain.
+    std::vector<unsigned> xReads;
+    port->onWrite = [&](std::uint8_t byte) {
+        if (byte == '1') {
+            xReads = port->readRequests;
+        }
+        module->OnByte(byte);
+        if (byte == '8' && module->streaming && module->axis == 0) {
+            port->readRequests.clear();
+        }
+    };
     ExpectedAxis expectedX;
     Tick();
     EXPECT_EQ(Text(port->written), "088188");
+    // Two reads of 40 gather 80 bytes; the drain after the second "8" takes the other 20.
+    EXPECT_EQ(xReads, (std::vector<unsigned>{40, 40, 20}));
     ExpectEntries(store.shownX, expectedX.Next(burst), "shownX");
     EXPECT_TRUE(port->incoming.empty());
     EXPECT_EQ(host.defaultProcessing, 1);
