@@ -129,6 +129,12 @@ TEST_F(Win32PortTest, DumpStatusWidensCharactersAsSignedAndShowsHoldFlags) {
     EXPECT_EQ(lines[4], "XonLim: 1024  XoffLim: 128   EofChr: 00  EvtChr: ffffff80");
     EXPECT_EQ(lines[5],
               "RX sz/ct:  4096/3      TX sz/ct:  2048/0      BLOCK SENT:1  BLOCK RECEIVED:1");
+    // Each hold on its own means the port's sending is held.
+    for (int hold = 0; hold < 3; ++hold) {
+        SerialSeam::SetHoldFlags(hold == 0, hold == 1, hold == 2, false);
+        BufferStatus buffers{};
+        EXPECT_EQ(port.GetBufferStatus(&buffers, 7)->flowFlags, FLOW_BLOCK_RECEIVED) << hold;
+    }
 }
 
 TEST_F(Win32PortTest, IndicesZeroAndFifteenNameComOneAndComSixteen) {
