@@ -83,30 +83,37 @@ void QtCanvas::LineTo(int x, int y) {
     const int y0 = currentY_;
     currentX_ = x;
     currentY_ = y;
-    if (x0 == x && y0 == y) {
-        return;
-    }
     const int width = std::max(1, pen_->width);
     const QColor colour = ToQColor(pen_->colour);
     const int offset = width / 2;
+    // A one-pixel pen stops short of its end point, so that a polyline sets each joint once; a
+    // wider pen is a stroke whose rounded ends are centred on both points and covers its end
+    // point too (a 3-pixel bar ending at y = 79 reaches up to row 79).
+    const bool endIncluded = width > 1;
+    if (x0 == x && y0 == y) {
+        if (endIncluded) {
+            Dot(x, y, width, colour);
+        }
+        return;
+    }
     if (x0 == x) {
-        // Vertical: the rows from y0 towards y, y itself left out.
-        const int first = Clip(y > y0 ? y0 : y + 1);
-        const int last = Clip(y > y0 ? y - 1 : y0);
+        // Vertical: the rows from y0 towards y.
+        const int first = Clip(y > y0 ? y0 : (endIncluded ? y : y + 1));
+        const int last = Clip(y > y0 ? (endIncluded ? y : y - 1) : y0);
         painter_.fillRect(x0 - offset, first, width, last - first + 1, colour);
         return;
     }
     if (y0 == y) {
-        const int first = Clip(x > x0 ? x0 : x + 1);
-        const int last = Clip(x > x0 ? x - 1 : x0);
+        const int first = Clip(x > x0 ? x0 : (endIncluded ? x : x + 1));
+        const int last = Clip(x > x0 ? (endIncluded ? x : x - 1) : x0);
         painter_.fillRect(first, y0 - offset, last - first + 1, width, colour);
         return;
     }
-    // Slanting: Bresenham's steps from (x0, y0), stopping before (x, y). A line reaching far off
-    // the window (a limit at an extreme level) is left to the painter, which clips it.
+    // Slanting: Bresenham's steps from (x0, y0) to (x, y). A line reaching far off the window
+    // (a limit at an extreme level) is left to the painter, which clips it.
     if (std::abs(static_cast<long long>(x) - x0) > LongLine ||
         std::abs(static_cast<long long>(y) - y0) > LongLine) {
-        QPen pen(colour, width, Qt::SolidLine, Qt::FlatCap);
+        QPen pen(colour, width, Qt::SolidLine, endIncluded ? Qt::RoundCap : Qt::FlatCap);
         painter_.setPen(pen);
         painter_.drawLine(x0, y0, x, y);
         return;
@@ -129,6 +136,9 @@ void QtCanvas::LineTo(int x, int y) {
             error += dx;
             py += stepY;
         }
+    }
+    if (endIncluded) {
+        Dot(x, y, width, colour);
     }
 }
 

@@ -1,6 +1,7 @@
 // The plots' canvas on a QPainter, with the drawing rules the renderer's numbers assume: a current
-// position; LineTo draws from it up to but not including its end point; a pen of width w covers
-// w pixels across the line (flat ends); Rectangle outlines with the current pen the pixels from
+// position; LineTo with a one-pixel pen draws from it up to but not including its end point; a
+// pen of width w covers w pixels across the line and, being a stroke with rounded ends, both
+// of its end points; Rectangle outlines with the current pen the pixels from
 // (left, top) to (right - 1, bottom - 1) and fills the inside white; text stands with its
 // top-left corner at the given point on an opaque box of the background colour.
 #pragma once

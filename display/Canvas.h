@@ -23,10 +23,11 @@ struct Pen {
 };
 
 // The drawing surface of one paint, with the semantics of a window's paint device:
-// a current position; LineTo draws from it to the end point, leaving the end point out, and
-// makes the end point current; Rectangle outlines with the current pen and fills with white;
-// text is placed by its top-left corner on an opaque box of the background colour.
-// Before any SelectPen the canvas's own default pen (1 px black) is current.
+// a current position; LineTo draws from it to the end point and makes the end point current; a
+// one-pixel pen leaves the end point out, a wider pen (a stroke with rounded ends) covers it;
+// Rectangle outlines with the current pen and fills with white; text is placed by its top-left
+// corner on an opaque box of the background colour. Before any SelectPen the canvas's own default
+// pen (1 px black) is current.
 class Canvas {
   public:
     virtual ~Canvas() = default;

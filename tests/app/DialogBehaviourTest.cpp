@@ -191,14 +191,16 @@ TEST_F(DialogTest, GrabbedWindowShowsDefaultLimitLinesAndZeroDbBars) {
         EXPECT_EQ(image.pixel(x, 65), BlackPixel) << x;
         EXPECT_EQ(image.pixel(x, 206), BlackPixel) << x;
     }
-    // 0 dB bars 3 pixels wide, from the foot up to y = 80; the end point y = 79 is left out.
+    // 0 dB bars 3 pixels wide, from the foot (y = 225) up to y = 79.
     for (const int x : {8, 100, 207, 268, 467}) {
         for (const int dx : {-1, 0, 1}) {
-            EXPECT_EQ(image.pixel(x + dx, 80), GreenPixel) << x + dx;
+            EXPECT_EQ(image.pixel(x + dx, 79), GreenPixel) << x + dx;
             EXPECT_EQ(image.pixel(x + dx, 150), GreenPixel) << x + dx;
             EXPECT_EQ(image.pixel(x + dx, 225), GreenPixel) << x + dx;
-            EXPECT_EQ(image.pixel(x + dx, 79), WhitePixel) << x + dx;
+            EXPECT_EQ(image.pixel(x + dx, 78), WhitePixel) << x + dx;
         }
+        EXPECT_EQ(image.pixel(x - 2, 150), WhitePixel) << x;
+        EXPECT_EQ(image.pixel(x + 2, 150), WhitePixel) << x;
     }
     // Frames, grid and the window colour around the plots.
     EXPECT_EQ(image.pixel(4, 100), BlackPixel);
@@ -446,4 +448,25 @@ TEST_F(DialogTest, PointerInputOverAControlIsTheControlsOwn) {
     ASSERT_EQ(dialog_.childAt(groupBoxTitle), nullptr);
     QTest::mouseClick(&dialog_, Qt::LeftButton, Qt::NoModifier, groupBoxTitle);
     EXPECT_EQ(store_.maxLimitX[17], 13.0);
+}
+
+TEST_F(DialogTest, ErrorMarksAndErrorDataStubsCoverTheirRowsOnScreen) {
+    ShowInitialised();
+    store_.errorX[6] = -20.0;  // bar at x = 16
+    QImage image = Grab();
+    // The mark runs from y = 225 up to y = 222 over the green foot of the 0 dB bar.
+    for (const int y : {222, 223, 224, 225}) {
+        EXPECT_EQ(image.pixel(16, y), RedPixel) << y;
+    }
+    EXPECT_EQ(image.pixel(16, 221), GreenPixel);
+    EXPECT_EQ(image.pixel(8, 222), GreenPixel);  // bin 5 holds no error
+
+    // In the Error Data view a bin with nothing latched (-139.0) is a red stub from y = 225 to
+    // y = 224.
+    Radio(IDC_ERRORDATA)->click();
+    image = Grab();
+    EXPECT_EQ(image.pixel(8, 225), RedPixel);
+    EXPECT_EQ(image.pixel(8, 224), RedPixel);
+    EXPECT_EQ(image.pixel(8, 223), WhitePixel);
+    EXPECT_EQ(store_.errorX[5], -139.0);
 }

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <cstddef>
 #include <functional>
 
 namespace {
@@ -52,19 +53,50 @@ TEST(QtCanvas, LineToLeavesOutItsEndPointAndMovesThePosition) {
                   {5, 5}, {6, 5}, {7, 5}, {8, 5}, {9, 5}, {9, 6}, {9, 7}, {8, 8}, {9, 8}}));
 }
 
-TEST(QtCanvas, WidePenCoversItsWidthAcrossAVerticalLine) {
+TEST(QtCanvas, WidePenCoversItsWidthAndBothEndPoints) {
     const Pen green{3, Rgb(0, 170, 0)};
-    const QImage image = Draw([&](QtCanvas& canvas) {
+    const auto expectBlock = [](const QImage& image, QRect block) {
+        const std::vector<QPoint> pixels = PixelsOf(image, Green);
+        EXPECT_EQ(pixels.size(), static_cast<std::size_t>(block.width() * block.height()));
+        for (const QPoint& p : pixels) {
+            EXPECT_TRUE(block.contains(p)) << p.x() << "," << p.y();
+        }
+    };
+    // A bar: rows 30 up to and including 20, columns 9..11.
+    expectBlock(Draw([&](QtCanvas& canvas) {
+                    canvas.SelectPen(&green);
+                    canvas.MoveTo(10, 30);
+                    canvas.LineTo(10, 20);
+                }),
+                QRect(QPoint(9, 20), QPoint(11, 30)));
+    // Downwards and across the same.
+    expectBlock(Draw([&](QtCanvas& canvas) {
+                    canvas.SelectPen(&green);
+                    canvas.MoveTo(10, 20);
+                    canvas.LineTo(10, 21);
+                }),
+                QRect(QPoint(9, 20), QPoint(11, 21)));
+    expectBlock(Draw([&](QtCanvas& canvas) {
+                    canvas.SelectPen(&green);
+                    canvas.MoveTo(30, 10);
+                    canvas.LineTo(25, 10);
+                }),
+                QRect(QPoint(25, 9), QPoint(30, 11)));
+    // A stroke of no length is its pen's dot.
+    expectBlock(Draw([&](QtCanvas& canvas) {
+                    canvas.SelectPen(&green);
+                    canvas.MoveTo(5, 5);
+                    canvas.LineTo(5, 5);
+                }),
+                QRect(QPoint(4, 4), QPoint(6, 6)));
+    // A slanting stroke reaches its end point.
+    const QImage slant = Draw([&](QtCanvas& canvas) {
         canvas.SelectPen(&green);
-        canvas.MoveTo(10, 30);
-        canvas.LineTo(10, 20);  // rows 21..30, columns 9..11
+        canvas.MoveTo(10, 10);
+        canvas.LineTo(20, 15);
     });
-    const std::vector<QPoint> pixels = PixelsOf(image, Green);
-    ASSERT_EQ(pixels.size(), 30u);
-    for (const QPoint& p : pixels) {
-        EXPECT_TRUE(p.x() >= 9 && p.x() <= 11 && p.y() >= 21 && p.y() <= 30)
-            << p.x() << "," << p.y();
-    }
+    EXPECT_EQ(slant.pixel(21, 16), Green);
+    EXPECT_EQ(slant.pixel(22, 16), White);
 }
 
 TEST(QtCanvas, SlantingLineStepsWithoutItsEndPoint) {
