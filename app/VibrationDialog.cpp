@@ -379,6 +379,10 @@ void CVibrationDialog::mousePressEvent(QMouseEvent* event) {
     }
 }
 
+void CVibrationDialog::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->ignore();
+}
+
 void CVibrationDialog::OnMouseMove(QPoint point) {
     if (TrackPointer(store_, point.x(), point.y())) {
         DefaultProcessing();

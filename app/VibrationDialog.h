@@ -97,6 +97,9 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     void timerEvent(QTimerEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    // The second press of a double click is a double click, not another press: it edits no
+    // limit (Qt would otherwise hand it on as a second press).
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     // Ending the dialog ends its timer with it, as destroying the window does.
     void done(int result) override;

@@ -2,10 +2,12 @@
 // the pointer and the buttons of limit editing, and the services it gives the module side.
 #include <QAction>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
+#include <utility>
 
 #include "AboutDialog.h"
 #include "DialogFixture.h"
@@ -469,4 +471,27 @@ TEST_F(DialogTest, ErrorMarksAndErrorDataStubsCoverTheirRowsOnScreen) {
     EXPECT_EQ(image.pixel(8, 224), RedPixel);
     EXPECT_EQ(image.pixel(8, 223), WhitePixel);
     EXPECT_EQ(store_.errorX[5], -139.0);
+}
+
+TEST_F(DialogTest, ADoubleClickStepsALimitOnceNotTwice) {
+    ShowInitialised();
+    const QPoint point(Bin17X, InsideY);
+    QTest::mouseMove(&dialog_, point);
+    QApplication::processEvents();
+    ASSERT_EQ(store_.selectedBin, 17);
+    store_.maxLimitX[17] = 0.0;
+    const QPoint global = dialog_.mapToGlobal(point);
+    for (const auto& [button, expected] :
+         {std::pair{Qt::RightButton, 6.0}, std::pair{Qt::LeftButton, 0.0}}) {
+        QMouseEvent press(QEvent::MouseButtonPress, point, global, button, button, Qt::NoModifier);
+        QApplication::sendEvent(&dialog_, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, point, global, button, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(&dialog_, &release);
+        QMouseEvent doubleClick(QEvent::MouseButtonDblClick, point, global, button, button,
+                                Qt::NoModifier);
+        QApplication::sendEvent(&dialog_, &doubleClick);
+        QApplication::sendEvent(&dialog_, &release);
+        EXPECT_EQ(store_.maxLimitX[17], expected);
+    }
 }
