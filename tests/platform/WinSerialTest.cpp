@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "ComDeviceMap.h"
 #include "PtyHarness.h"
@@ -134,27 +136,25 @@ TEST_F(WinSerialTest, TheControlBlockSetIsTheOneReturned) {
     EXPECT_EQ(back.XonLim, 77);
     EXPECT_EQ(back.EvtChar, '!');
 
-    DCB bad = back;
-    bad.ByteSize = 4;
-    EXPECT_FALSE(SetCommState(device, &bad));
-    bad = back;
-    bad.StopBits = ONE5STOPBITS;  // only with 5 data bits
-    EXPECT_FALSE(SetCommState(device, &bad));
-    bad.ByteSize = 5;
-    EXPECT_TRUE(SetCommState(device, &bad));
-    bad.Parity = 5;
-    EXPECT_FALSE(SetCommState(device, &bad));
-    bad = back;
-    bad.fOutxDsrFlow = 1;
-    EXPECT_FALSE(SetCommState(device, &bad));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    bad = back;
-    bad.fDtrControl = DTR_CONTROL_HANDSHAKE;
-    EXPECT_FALSE(SetCommState(device, &bad));
-    bad = back;
-    bad.BaudRate = 0;
-    EXPECT_FALSE(SetCommState(device, &bad));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    // Refused blocks are not kept: the speed and the sizes stay as last accepted.
+    const std::pair<void (*)(DCB&), DWORD> refused[] = {
+        {[](DCB& d) { d.ByteSize = 4; }, ERROR_INVALID_PARAMETER},
+        {[](DCB& d) { d.StopBits = ONE5STOPBITS; }, ERROR_INVALID_PARAMETER},  // 5 bits only
+        {[](DCB& d) { d.Parity = 5; }, ERROR_INVALID_PARAMETER},
+        {[](DCB& d) { d.fOutxDsrFlow = 1; }, ERROR_NOT_SUPPORTED},
+        {[](DCB& d) { d.fDtrControl = DTR_CONTROL_HANDSHAKE; }, ERROR_NOT_SUPPORTED},
+        {[](DCB& d) { d.BaudRate = 0; }, ERROR_INVALID_PARAMETER},
+    };
+    for (std::size_t i = 0; i < std::size(refused); ++i) {
+        DCB bad = back;
+        refused[i].first(bad);
+        EXPECT_FALSE(SetCommState(device, &bad)) << i;
+        EXPECT_EQ(GetLastError(), refused[i].second) << i;
+    }
+    DCB five = back;
+    five.ByteSize = 5;
+    five.StopBits = ONE5STOPBITS;
+    EXPECT_TRUE(SetCommState(device, &five));
     EXPECT_EQ(pty.Speed(), 9600u);
     ASSERT_TRUE(GetCommState(device, &back));
     EXPECT_EQ(back.ByteSize, 5);  // refused blocks were not kept
