@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -79,14 +78,6 @@ class PtyPair {
             got.append(buffer, static_cast<std::size_t>(n));
         }
         return got;
-    }
-
-    // Waits until everything the far end has sent lies ready on the slave (fd of the near end).
-    static bool WaitForInput(int slaveFd, int count) {
-        return WaitFor([&] {
-            int waiting = 0;
-            return ioctl(slaveFd, FIONREAD, &waiting) == 0 && waiting >= count;
-        });
     }
 
     static bool WaitFor(const std::function<bool()>& done) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "ComDeviceMap.h"
@@ -29,6 +31,22 @@ std::vector<std::string> Dump(CWin32Port& port) {
     DumpedLines().clear();
     port.DumpStatus(CollectLine);
     return DumpedLines();
+}
+
+using Params = std::tuple<long, char, int, int>;  // baud, parity, data bits, stop bits
+
+Params LineParams(CWin32Port& port) {
+    Params p{};
+    port.GetLineParameters(std::get<0>(p), std::get<1>(p), std::get<2>(p), std::get<3>(p));
+    return p;
+}
+
+using Flow = std::pair<int, int>;  // input and output handshake
+
+Flow Handshake(CWin32Port& port) {
+    Flow flow{-1, -1};
+    port.GetHandshake(flow.first, flow.second);
+    return flow;
 }
 
 class Win32PortTest : public ::testing::Test {
@@ -70,23 +88,11 @@ TEST_F(Win32PortTest, FreshPortIsOpenWithTheDefaultSettings) {
     EXPECT_EQ(PortOpenCount[kIndex], 1);
     EXPECT_EQ(port.LineControl(LINE_DTR, -1), 1);
     EXPECT_EQ(port.LineControl(LINE_RTS, -1), 1);
-    int in = -1, out = -1;
-    EXPECT_EQ(port.GetHandshake(in, out), 0);
-    EXPECT_EQ(in, 0);
-    EXPECT_EQ(out, 0);
+    EXPECT_EQ(Handshake(port), Flow(0, 0));
     EXPECT_EQ(port.Break(-1), 0);
-    long baud = 0;
-    char parity = '?';
-    int dataBits = 0, stopBits = 0;
-    port.GetLineParameters(baud, parity, dataBits, stopBits);
-    EXPECT_EQ(baud, 19200);
-    EXPECT_EQ(parity, 'N');
-    EXPECT_EQ(dataBits, 8);
-    EXPECT_EQ(stopBits, 1);
+    EXPECT_EQ(LineParams(port), Params(19200, 'N', 8, 1));
     EXPECT_EQ(pty.Speed(), 19200u);
     EXPECT_EQ(port.Idle(), 0);
-    EXPECT_EQ(port.Reserved1(), COM_ERR_UNSUPPORTED);
-    EXPECT_EQ(port.Reserved2(), COM_ERR_UNSUPPORTED);
 }
 
 TEST_F(Win32PortTest, ConstructionOpensConfiguresThenRaisesDtrAndRts) {
@@ -239,51 +245,34 @@ TEST_F(Win32PortTest, LineParametersReachTheFarEnd) {
     EXPECT_EQ(pty.Speed(), 38400u);
     EXPECT_EQ(port.SetLineParameters(128000, 'N', 8, 1), 0);
     EXPECT_EQ(pty.Speed(), 128000u);
-    long baud = 0;
-    char parity = 0;
-    int dataBits = 0, stopBits = 0;
-    port.GetLineParameters(baud, parity, dataBits, stopBits);
-    EXPECT_EQ(baud, 128000);
+    EXPECT_EQ(LineParams(port), Params(128000, 'N', 8, 1));
     EXPECT_EQ(port.PendingError(), 0);
 }
 
 TEST_F(Win32PortTest, LineParameterValidationKeepsEarlierFieldsChanged) {
     CWin32Port port(kIndex, 4096, 2048, 0);
-    long baud = 0;
-    char parity = 0;
-    int dataBits = 0, stopBits = 0;
-
+    // The fields before the refused one keep their new values; none reach the driver.
     EXPECT_EQ(port.SetLineParameters(9600, 'n', 8, 1), COM_ERR_PARITY);
     EXPECT_EQ(port.TakePendingError(), COM_ERR_PARITY);
-    port.GetLineParameters(baud, parity, dataBits, stopBits);
-    EXPECT_EQ(baud, 19200);  // nothing changed
-    EXPECT_EQ(parity, 'N');
+    EXPECT_EQ(LineParams(port), Params(19200, 'N', 8, 1));
 
     EXPECT_EQ(port.SetLineParameters(2400, 'E', 9, 1), COM_ERR_DATA_BITS);
     EXPECT_EQ(port.TakePendingError(), COM_ERR_DATA_BITS);
-    port.GetLineParameters(baud, parity, dataBits, stopBits);
-    EXPECT_EQ(baud, 2400);
-    EXPECT_EQ(parity, 'E');
-    EXPECT_EQ(dataBits, 8);
-    EXPECT_EQ(pty.Speed(), 19200u);  // not yet handed to the driver
+    EXPECT_EQ(LineParams(port), Params(2400, 'E', 8, 1));
+    EXPECT_EQ(pty.Speed(), 19200u);
 
     EXPECT_EQ(port.SetLineParameters(4800, 'O', 7, 3), COM_ERR_STOP_BITS);
     EXPECT_EQ(port.SetLineParameters(4800, 'O', 7, 0), COM_ERR_STOP_BITS);
-    port.GetLineParameters(baud, parity, dataBits, stopBits);
-    EXPECT_EQ(dataBits, 7);
+    EXPECT_EQ(std::get<2>(LineParams(port)), 7);
     EXPECT_EQ(port.TakePendingError(), COM_ERR_STOP_BITS);
 
+    // 5 data bits with 2 stop bits is one and a half, which reads as 1.
     EXPECT_EQ(port.SetLineParameters(1200, 'S', 5, 2), 0);
-    port.GetLineParameters(baud, parity, dataBits, stopBits);
-    EXPECT_EQ(parity, 'S');
-    EXPECT_EQ(dataBits, 5);
-    EXPECT_EQ(stopBits, 1);  // one and a half reads as 1
+    EXPECT_EQ(LineParams(port), Params(1200, 'S', 5, 1));
     EXPECT_EQ(Dump(port)[1].substr(0, 11), "StopBits: 1");
 
     EXPECT_EQ(port.SetLineParameters(1200, 'M', 6, 2), 0);
-    port.GetLineParameters(baud, parity, dataBits, stopBits);
-    EXPECT_EQ(parity, 'M');
-    EXPECT_EQ(stopBits, 2);
+    EXPECT_EQ(LineParams(port), Params(1200, 'M', 6, 2));
     EXPECT_EQ(port.PendingError(), 0);
 }
 
@@ -402,20 +391,18 @@ TEST_F(Win32PortTest, PurgeDiscardsAtMostItsBudget) {
 
 TEST_F(Win32PortTest, HandshakeCodes) {
     CWin32Port port(kIndex, 4096, 2048, 0);
-    int in = -1, out = -1;
-    EXPECT_EQ(port.SetHandshake(2, 0), COM_ERR_FAILED);
-    EXPECT_EQ(port.TakePendingError(), COM_ERR_INPUT_FLOW);
-    EXPECT_EQ(port.SetHandshake(0, 15), COM_ERR_UNSUPPORTED);
-    EXPECT_EQ(port.TakePendingError(), COM_ERR_UNSUPPORTED);
-    EXPECT_EQ(port.SetHandshake(0, 7), COM_ERR_SETTING);
-    EXPECT_EQ(port.TakePendingError(), COM_ERR_SETTING);
-    EXPECT_EQ(port.SetHandshake(LINE_DSR, 0), COM_ERR_UNSUPPORTED);
-    EXPECT_EQ(port.TakePendingError(), COM_ERR_UNSUPPORTED);
+    // in, out, result, recorded code
+    const int refused[][4] = {{2, 0, COM_ERR_FAILED, COM_ERR_INPUT_FLOW},
+                              {0, 15, COM_ERR_UNSUPPORTED, COM_ERR_UNSUPPORTED},
+                              {0, 7, COM_ERR_SETTING, COM_ERR_SETTING},
+                              {LINE_DSR, 0, COM_ERR_UNSUPPORTED, COM_ERR_UNSUPPORTED}};
+    for (const auto& [in, out, result, recorded] : refused) {
+        EXPECT_EQ(port.SetHandshake(in, out), result) << in << " " << out;
+        EXPECT_EQ(port.TakePendingError(), recorded) << in << " " << out;
+    }
 
     EXPECT_EQ(port.SetHandshake(LINE_XONXOFF, LINE_XONXOFF), 0);
-    port.GetHandshake(in, out);
-    EXPECT_EQ(in, LINE_XONXOFF);
-    EXPECT_EQ(out, LINE_XONXOFF);
+    EXPECT_EQ(Handshake(port), Flow(LINE_XONXOFF, LINE_XONXOFF));
     EXPECT_EQ(Dump(port)[2],
               "Parity: 0  OutCtsFlow: 0  OutDsrFlow: 0  DtrControl: 1  OutX: 1  InX: 1");
 
@@ -427,9 +414,7 @@ TEST_F(Win32PortTest, HandshakeCodes) {
     // DTR/DSR flow control has no mechanism here: the driver refuses, the codes stay.
     EXPECT_EQ(port.SetHandshake(LINE_DTR, LINE_DSR), COM_ERR_FAILED);
     EXPECT_EQ(port.TakePendingError(), COM_ERR_FAILED);
-    port.GetHandshake(in, out);
-    EXPECT_EQ(in, LINE_RTS);
-    EXPECT_EQ(out, LINE_CTS);
+    EXPECT_EQ(Handshake(port), Flow(LINE_RTS, LINE_CTS));
 
     EXPECT_EQ(port.SetHandshake(LINE_NONE, LINE_NONE), 0);
     lines = Dump(port);
@@ -441,14 +426,12 @@ TEST_F(Win32PortTest, ModemLinesAndLineQueries) {
     CWin32Port port(kIndex, 4096, 2048, 0);
     SerialSeam::Reset();
     SerialSeam::SetModemStatus(MS_CTS_ON | MS_RLSD_ON);
-    EXPECT_EQ(port.LineControl(LINE_CTS, -1), 1);
-    EXPECT_EQ(port.LineControl(LINE_DSR, -1), 0);
-    EXPECT_EQ(port.LineControl(LINE_RI, -1), 0);
-    EXPECT_EQ(port.LineControl(LINE_DCD, -1), 1);
-    EXPECT_EQ(port.TestModemLine(MS_DSR_ON | MS_RLSD_ON), 1);
-    for (int code : {17, 18, 19, 20}) {
-        EXPECT_EQ(port.LineControl(code, -1), 0);
+    const std::pair<int, int> states[] = {{LINE_CTS, 1}, {LINE_DSR, 0}, {LINE_RI, 0}, {LINE_DCD, 1},
+                                          {17, 0},       {18, 0},       {19, 0},      {20, 0}};
+    for (const auto& [code, state] : states) {
+        EXPECT_EQ(port.LineControl(code, -1), state) << code;
     }
+    EXPECT_EQ(port.TestModemLine(MS_DSR_ON | MS_RLSD_ON), 1);
     EXPECT_EQ(port.LineControl(5, 0), 2);
     EXPECT_EQ(port.LineControl(LINE_NONE, 1), 2);
     EXPECT_EQ(SerialSeam::CallCount(SerialCall::EscapeCommFunction), 0);
@@ -601,11 +584,7 @@ TEST_F(Win32PortTest, EventOperations) {
     // SetEventChar starts from the driver's block: an unwritten change is dropped.
     EXPECT_EQ(port.SetLineParameters(300, 'E', 9, 1), COM_ERR_DATA_BITS);
     EXPECT_NE(port.SetEventChar('~'), 0);
-    long baud = 0;
-    char parity = 0;
-    int dataBits = 0, stopBits = 0;
-    port.GetLineParameters(baud, parity, dataBits, stopBits);
-    EXPECT_EQ(baud, 19200);
+    EXPECT_EQ(LineParams(port), Params(19200, 'N', 8, 1));
     const std::string line = Dump(port)[4];
     EXPECT_EQ(line.substr(line.find("EvtChr")), "EvtChr: 7e");
     SerialSeam::FailCall(SerialCall::SetCommState, ERROR_GEN_FAILURE, 1);
