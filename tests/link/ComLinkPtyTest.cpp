@@ -1,18 +1,16 @@
 // The link over the real Win32 port on a pseudo-terminal: the settings it puts on a fresh port
-// and back, a refused setting, a port that failed to open, and real-time waits.
-#include <fcntl.h>
+// and back, line errors, a refused setting, and real-time waits.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 
-#include "ComDeviceMap.h"
 #include "ComLink.h"
+#include "PtyHarness.h"
 #include "SerialSeam.h"
 #include "Win32Port.h"
 
@@ -25,80 +23,44 @@ long MillisecondsSince(Clock::time_point start) {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-// COM number that the tests map to their pseudo-terminal.
 constexpr int kComNumber = 7;
 
-// A pseudo-terminal whose far (master) side the test drives, mapped to kComNumber.
+// The port on a pseudo-terminal mapped to kComNumber; the test plays the far end.
 class LinkOverPty : public ::testing::Test {
   protected:
     void SetUp() override {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master, 0);
-        ASSERT_EQ(grantpt(master), 0);
-        ASSERT_EQ(unlockpt(master), 0);
-        const char* name = ptsname(master);
-        ASSERT_NE(name, nullptr);
-        SetComDevicePath(kComNumber, name);
+        ASSERT_TRUE(pty.ok());
         port = std::make_unique<CWin32Port>(kComNumber - 1, 4096, 2048, 0);
         ASSERT_EQ(port->PendingError(), 0);
     }
+    void TearDown() override { port.reset(); }
 
-    void TearDown() override {
-        port.reset();
-        if (master >= 0) {
-            close(master);
-        }
-        ClearComDeviceMap();
+    void SendFromFarEnd(const std::string& bytes) { ASSERT_TRUE(pty.Send(bytes)); }
+
+    // Baud, parity, data bits, stop bits, input and output handshake.
+    std::tuple<long, char, int, int, int, int> PortSettings() const {
+        std::tuple<long, char, int, int, int, int> s{};
+        auto& [baud, parity, dataBits, stopBits, in, out] = s;
+        port->GetLineParameters(baud, parity, dataBits, stopBits);
+        port->GetHandshake(in, out);
+        return s;
     }
 
-    void SendFromFarEnd(const std::string& bytes) const {
-        ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-
-    struct LineParameters {
-        long baud = 0;
-        char parity = '?';
-        int dataBits = 0;
-        int stopBits = 0;
-    };
-    LineParameters PortParameters() const {
-        LineParameters p;
-        port->GetLineParameters(p.baud, p.parity, p.dataBits, p.stopBits);
-        return p;
-    }
-
-    int master = -1;
+    PtyPair pty{kComNumber};
     std::unique_ptr<CWin32Port> port;
 };
 
 TEST_F(LinkOverPty, PutsAFreshPortTo9600WithoutFlowControlAndBackTo19200) {
-    LineParameters p = PortParameters();
-    EXPECT_EQ(p.baud, 19200);
-
+    using Settings = decltype(PortSettings());
+    EXPECT_EQ(std::get<0>(PortSettings()), 19200);
     auto* link = new CComLink(port.get());
-    p = PortParameters();
-    EXPECT_EQ(p.baud, 9600);
-    EXPECT_EQ(p.parity, 'N');
-    EXPECT_EQ(p.dataBits, 8);
-    EXPECT_EQ(p.stopBits, 1);
-    int in = -1;
-    int out = -1;
-    EXPECT_EQ(port->GetHandshake(in, out), 0);
-    EXPECT_EQ(in, 0);
-    EXPECT_EQ(out, 0);
+    EXPECT_EQ(PortSettings(), Settings(9600, 'N', 8, 1, 0, 0));
     std::uint16_t flags = 0xFFFF;
     EXPECT_EQ(link->TakeLineErrors(&flags), 0);
     EXPECT_EQ(flags, 0);
 
     delete link;
-    p = PortParameters();
-    EXPECT_EQ(p.baud, 19200);
-    EXPECT_EQ(p.parity, 'N');
-    EXPECT_EQ(p.dataBits, 8);
-    EXPECT_EQ(p.stopBits, 1);
-    EXPECT_EQ(port->GetHandshake(in, out), 0);
-    EXPECT_EQ(in, 0);
-    EXPECT_EQ(out, 0);
+    EXPECT_EQ(PortSettings(), Settings(19200, 'N', 8, 1, 0, 0));
     EXPECT_EQ(port->PendingError(), 0);
 }
 
@@ -123,9 +85,9 @@ TEST_F(LinkOverPty, ABadParityLetterIsAGeneralFailureWithTheParityCodePending) {
     EXPECT_EQ(settings.Apply(38400, 'X', 8, 1), COM_ERR_FAILED);
     EXPECT_EQ(port->PendingError(), COM_ERR_PARITY);
     EXPECT_EQ(settings.Apply(38400, 'N', 8, 1), 0);
-    EXPECT_EQ(PortParameters().baud, 38400);
+    EXPECT_EQ(std::get<0>(PortSettings()), 38400);
     EXPECT_EQ(settings.Restore(), 0);
-    EXPECT_EQ(PortParameters().baud, 9600);
+    EXPECT_EQ(std::get<0>(PortSettings()), 9600);
     port->TakePendingError();
 }
 
@@ -172,25 +134,6 @@ TEST_F(LinkOverPty, RealWaitsLastAboutTheirLimit) {
     SendFromFarEnd("Q");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(link.ReadByteTimed(2000), 'Q');
-}
-
-TEST(LinkOverFailedPort, FirstTakeLineErrorsGivesThePortsCodeAndNothingChanges) {
-    SetComDevicePath(kComNumber + 1, "/nonexistent/sorvell-link-test");
-    CWin32Port port(kComNumber, 4096, 2048, 0);
-    const int code = port.PendingError();
-    ASSERT_NE(code, 0);
-    {
-        CComLink link(&port);
-        EXPECT_EQ(port.PendingError(), code);
-        std::uint16_t flags = 0xFFFF;
-        EXPECT_EQ(link.TakeLineErrors(&flags), code);
-        EXPECT_EQ(flags, 0);
-        flags = 0xFFFF;
-        EXPECT_EQ(link.TakeLineErrors(&flags), 0);
-        EXPECT_EQ(flags, 0);
-    }
-    EXPECT_EQ(port.PendingError(), 0);
-    ClearComDeviceMap();
 }
 
 }  // namespace

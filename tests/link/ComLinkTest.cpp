@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "FakePort.h"
@@ -15,16 +17,26 @@ namespace {
 
 using Log = std::vector<std::string>;
 
+// Baud, parity, data bits, stop bits, input and output handshake of the fake port.
+std::tuple<long, char, int, int, int, int> Settings(const FakePort& port) {
+    return {port.baud, port.parity, port.dataBits, port.stopBits, port.inputFlow, port.outputFlow};
+}
+using PortSettings = decltype(Settings(std::declval<FakePort>()));
+
 // A healthy port found at 19200 "E" 7 2 with XON/XOFF in and CTS out, so that every value the
 // link puts back differs from what it sets.
+void FindAt19200E72(FakePort& port) {
+    port.parity = 'E';
+    port.dataBits = 7;
+    port.stopBits = 2;
+    port.inputFlow = LINE_XONXOFF;
+    port.outputFlow = LINE_CTS;
+}
+
 class LinkOverFakePort : public ::testing::Test {
   protected:
     void SetUp() override {
-        port.parity = 'E';
-        port.dataBits = 7;
-        port.stopBits = 2;
-        port.inputFlow = LINE_XONXOFF;
-        port.outputFlow = LINE_CTS;
+        FindAt19200E72(port);
         port.ticks = &ticks;
         link = std::make_unique<CComLink>(&port);
         link->SetTickSource(&ticks);
@@ -40,12 +52,7 @@ class LinkOverFakePort : public ::testing::Test {
 
 TEST(ComLinkLifecycle, BuildsOverAHealthyPortInOrderAndPutsItBackWhenDeleted) {
     FakePort port;
-    port.parity = 'E';
-    port.dataBits = 7;
-    port.stopBits = 2;
-    port.inputFlow = LINE_XONXOFF;
-    port.outputFlow = LINE_CTS;
-
+    FindAt19200E72(port);
     auto* link = new CComLink(&port);
     EXPECT_EQ(port.log, (Log{
                             "GetLineParameters",
@@ -55,21 +62,13 @@ TEST(ComLinkLifecycle, BuildsOverAHealthyPortInOrderAndPutsItBackWhenDeleted) {
                             "GetHandshake",
                             "SetHandshake 0 0",
                         }));
-    EXPECT_EQ(port.baud, 9600);
-    EXPECT_EQ(port.parity, 'N');
-    EXPECT_EQ(port.dataBits, 8);
-    EXPECT_EQ(port.stopBits, 1);
-    EXPECT_EQ(port.inputFlow, 0);
-    EXPECT_EQ(port.outputFlow, 0);
+    EXPECT_EQ(Settings(port), PortSettings(9600, 'N', 8, 1, 0, 0));
 
     port.log.clear();
     delete link;
     // Flow control goes back first, then the line parameters; the port is not closed.
     EXPECT_EQ(port.log, (Log{"SetHandshake 1 12", "SetLineParameters 19200 E 7 2"}));
-    EXPECT_EQ(port.baud, 19200);
-    EXPECT_EQ(port.parity, 'E');
-    EXPECT_EQ(port.dataBits, 7);
-    EXPECT_EQ(port.stopBits, 2);
+    EXPECT_EQ(Settings(port), PortSettings(19200, 'E', 7, 2, LINE_XONXOFF, LINE_CTS));
 }
 
 TEST(ComLinkLifecycle, OverAFailedPortHandsOverItsErrorOnceAndTouchesNothing) {
