@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "LimitEditor.h"
@@ -12,6 +13,14 @@ namespace {
 constexpr int MaxLimit = 0;
 constexpr int MinLimit = 1;
 constexpr int InsideY = 100;
+
+using Limits = std::pair<double, double>;  // upper, lower
+
+SpectrumArray Filled(double level) {
+    SpectrumArray a;
+    a.fill(level);
+    return a;
+}
 
 class LimitEditorTest : public ::testing::Test {
   protected:
@@ -29,6 +38,9 @@ class LimitEditorTest : public ::testing::Test {
         EXPECT_EQ(store.selectedBin, bin);
         EXPECT_EQ(store.selectedPlot, plot);
     }
+
+    Limits X(int b) const { return {store.maxLimitX[b], store.minLimitX[b]}; }
+    Limits Y(int b) const { return {store.maxLimitY[b], store.minLimitY[b]}; }
 
     SpectrumStore store;
 };
@@ -132,11 +144,11 @@ TEST_F(LimitEditorTest, ClicksBeforeAnySelectionChangeNothing) {
         LowerSelectedLimit(store, choice, 6);
         RaiseSelectedLimit(store, choice, 6);
     }
-    for (int b = 0; b < SpectrumSize; ++b) {
-        EXPECT_EQ(store.maxLimitX[b], DefaultMaxLimit);
-        EXPECT_EQ(store.minLimitX[b], DefaultMinLimit);
-        EXPECT_EQ(store.maxLimitY[b], DefaultMaxLimit);
-        EXPECT_EQ(store.minLimitY[b], DefaultMinLimit);
+    for (const SpectrumArray* upper : {&store.maxLimitX, &store.maxLimitY}) {
+        EXPECT_EQ(*upper, Filled(DefaultMaxLimit));
+    }
+    for (const SpectrumArray* lower : {&store.minLimitX, &store.minLimitY}) {
+        EXPECT_EQ(*lower, Filled(DefaultMinLimit));
     }
     // A selection that does not name a drawn bin is refused, not used as an index.
     store.selectedPlot = PlotX;
@@ -152,10 +164,8 @@ TEST_F(LimitEditorTest, ClickEditsTheChosenArrayOfTheSelectedPlot) {
     RaiseSelectedLimit(store, MaxLimit, 2);
     LowerSelectedLimit(store, MinLimit, 3);
     LowerSelectedLimit(store, 7, 4);  // any non-zero choice means the lower limits
-    EXPECT_EQ(store.maxLimitX[17], 17.0);
-    EXPECT_EQ(store.minLimitX[17], -127.0);
-    EXPECT_EQ(store.maxLimitY[17], DefaultMaxLimit);
-    EXPECT_EQ(store.minLimitY[17], DefaultMinLimit);
+    EXPECT_EQ(X(17), Limits(17.0, -127.0));
+    EXPECT_EQ(Y(17), Limits(DefaultMaxLimit, DefaultMinLimit));
 
     TrackPointer(store, 400, InsideY);  // right bin 22
     TrackPointer(store, 4, InsideY);    // leaving keeps it
@@ -210,29 +220,20 @@ TEST_F(LimitEditorTest, AutoSetAroundTheShownSpectra) {
     store.shownY[50] = 40.0;
     AutoSetLimits(store, 5.0f);
 
-    EXPECT_EQ(store.maxLimitX[0], 5.0);
-    EXPECT_EQ(store.minLimitX[0], -5.0);
-    EXPECT_EQ(store.maxLimitX[4], -132.0);
-    EXPECT_EQ(store.minLimitX[4], -139.0);
-    EXPECT_EQ(store.maxLimitX[10], 19.0);
-    EXPECT_EQ(store.minLimitX[10], 12.0);
-    EXPECT_EQ(store.maxLimitX[31], -145.0);
-    EXPECT_EQ(store.minLimitX[31], -139.0);
-    EXPECT_EQ(store.maxLimitY[2], 19.0);
-    EXPECT_EQ(store.minLimitY[2], 12.0);
-    EXPECT_EQ(store.maxLimitY[31], -132.0);
-    EXPECT_EQ(store.minLimitY[31], -139.0);
+    EXPECT_EQ(X(0), Limits(5.0, -5.0));
+    EXPECT_EQ(X(4), Limits(-132.0, -139.0));
+    EXPECT_EQ(X(10), Limits(19.0, 12.0));
+    EXPECT_EQ(X(31), Limits(-145.0, -139.0));
+    EXPECT_EQ(Y(2), Limits(19.0, 12.0));
+    EXPECT_EQ(Y(31), Limits(-132.0, -139.0));
     for (int i = 0; i < 32; ++i) {
         if (store.shownY[i] == 0.0) {
-            EXPECT_EQ(store.maxLimitY[i], 5.0) << i;
-            EXPECT_EQ(store.minLimitY[i], -5.0) << i;
+            EXPECT_EQ(Y(i), Limits(5.0, -5.0)) << i;
         }
     }
     for (int i = 32; i < SpectrumSize; ++i) {
-        EXPECT_EQ(store.maxLimitX[i], DefaultMaxLimit) << i;
-        EXPECT_EQ(store.minLimitX[i], DefaultMinLimit) << i;
-        EXPECT_EQ(store.maxLimitY[i], DefaultMaxLimit) << i;
-        EXPECT_EQ(store.minLimitY[i], DefaultMinLimit) << i;
+        EXPECT_EQ(X(i), Limits(DefaultMaxLimit, DefaultMinLimit)) << i;
+        EXPECT_EQ(Y(i), Limits(DefaultMaxLimit, DefaultMinLimit)) << i;
     }
 }
 
@@ -251,10 +252,8 @@ TEST_F(LimitEditorTest, ResetForgetsEveryErrorAndNothingElse) {
     TrackPointer(store, 50, InsideY);
     const SpectrumStore before = store;
     ResetErrors(store);
-    for (int b = 0; b < SpectrumSize; ++b) {
-        EXPECT_EQ(store.errorX[b], NoErrorLevel);
-        EXPECT_EQ(store.errorY[b], NoErrorLevel);
-    }
+    EXPECT_EQ(store.errorX, Filled(NoErrorLevel));
+    EXPECT_EQ(store.errorY, Filled(NoErrorLevel));
     EXPECT_EQ(store.maxLimitX, before.maxLimitX);
     EXPECT_EQ(store.hoverX, before.hoverX);
     ExpectSelection(before.selectedBin, before.selectedPlot);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,18 @@ constexpr Colour Black = Rgb(0, 0, 0);
 
 bool Is(const Pen& pen, int width, Colour colour) {
     return pen.width == width && pen.colour == colour;
+}
+
+using Ends = std::array<int, 4>;  // x1, y1, x2, y2 of a line; left, top, right, bottom of a box
+
+Ends Of(const Line& l) {
+    return {l.x1, l.y1, l.x2, l.y2};
+}
+Ends Of(const PlotRect& r) {
+    return {r.left, r.top, r.right, r.bottom};
+}
+Ends Of(const RecordingCanvas::Op& box) {
+    return {box.x, box.y, box.right, box.bottom};
 }
 
 // The dialog side of a paint: answers a fixed display choice and leaves marks in the canvas's
@@ -70,10 +84,11 @@ class PlotRendererTest : public ::testing::Test {
         PaintSpectrumPlots(canvas, store, Client, host);
     }
 
-    std::vector<Line> LinesIn(int width, Colour colour) const {
+    // Lines of that width, and of that colour if one is given.
+    std::vector<Line> LinesIn(int width, std::optional<Colour> colour = std::nullopt) const {
         std::vector<Line> found;
         for (const Line& line : canvas.lines) {
-            if (Is(line.pen, width, colour)) {
+            if (line.pen.width == width && (!colour || line.pen.colour == *colour)) {
                 found.push_back(line);
             }
         }
@@ -81,15 +96,7 @@ class PlotRendererTest : public ::testing::Test {
     }
 
     // 3-pixel lines: first the 54 bars (X and Y alternating per bin), then the error marks.
-    std::vector<Line> Wide() const {
-        std::vector<Line> found;
-        for (const Line& line : canvas.lines) {
-            if (line.pen.width == 3) {
-                found.push_back(line);
-            }
-        }
-        return found;
-    }
+    std::vector<Line> Wide() const { return LinesIn(3); }
     std::vector<Line> Marks() const {
         std::vector<Line> wide = Wide();
         return std::vector<Line>(wide.begin() + 54, wide.end());
@@ -108,35 +115,24 @@ class PlotRendererTest : public ::testing::Test {
 
 TEST_F(PlotRendererTest, FramesOfBothPlotsWithTheDefaultPen) {
     Paint();
-    EXPECT_EQ(store.plotRectX.left, 4);
-    EXPECT_EQ(store.plotRectX.top, 60);
-    EXPECT_EQ(store.plotRectX.right, 216);
-    EXPECT_EQ(store.plotRectX.bottom, 227);
-    EXPECT_EQ(store.plotRectY.left, 264);
-    EXPECT_EQ(store.plotRectY.top, 60);
-    EXPECT_EQ(store.plotRectY.right, 476);
-    EXPECT_EQ(store.plotRectY.bottom, 227);
+    EXPECT_EQ(Of(store.plotRectX), Ends({4, 60, 216, 227}));
+    EXPECT_EQ(Of(store.plotRectY), Ends({264, 60, 476, 227}));
 
+    // Drawn first, both with the default pen, and no other rectangle.
     ASSERT_GE(canvas.ops.size(), 2u);
-    const auto& first = canvas.ops[0];
-    const auto& second = canvas.ops[1];
-    ASSERT_EQ(first.kind, Kind::Rectangle);
-    ASSERT_EQ(second.kind, Kind::Rectangle);
-    EXPECT_EQ(first.pen, &canvas.defaultPen);
-    EXPECT_EQ(second.pen, &canvas.defaultPen);
-    EXPECT_EQ((std::vector<int>{first.x, first.y, first.right, first.bottom}),
-              (std::vector<int>{4, 60, 216, 227}));
-    EXPECT_EQ((std::vector<int>{second.x, second.y, second.right, second.bottom}),
-              (std::vector<int>{264, 60, 476, 227}));
+    for (std::size_t i : {0u, 1u}) {
+        ASSERT_EQ(canvas.ops[i].kind, Kind::Rectangle);
+        EXPECT_EQ(canvas.ops[i].pen, &canvas.defaultPen);
+    }
+    EXPECT_EQ(Of(canvas.ops[0]), Of(store.plotRectX));
+    EXPECT_EQ(Of(canvas.ops[1]), Of(store.plotRectY));
     EXPECT_EQ(canvas.OfKind(Kind::Rectangle).size(), 2u);
 }
 
 TEST_F(PlotRendererTest, ClientRectangleIsNormalisedFirst) {
     PaintSpectrumPlots(canvas, store, PlotRect{480, 325, 0, 0}, host);
-    EXPECT_EQ(store.plotRectX.right, 216);
-    EXPECT_EQ(store.plotRectX.bottom, 227);
-    EXPECT_EQ(store.plotRectY.left, 264);
-    EXPECT_EQ(store.plotRectY.right, 476);
+    EXPECT_EQ(Of(store.plotRectX), Ends({4, 60, 216, 227}));
+    EXPECT_EQ(Of(store.plotRectY), Ends({264, 60, 476, 227}));
 }
 
 TEST_F(PlotRendererTest, ScaleLabelsInTheGapOnGreyBoxes) {
@@ -164,12 +160,8 @@ TEST_F(PlotRendererTest, GridLinesAtQuartersOfBothPlots) {
     ASSERT_EQ(grid.size(), 6u);
     const int ys[] = {101, 143, 185};
     for (int i = 0; i < 3; ++i) {
-        const Line& left = grid[static_cast<std::size_t>(2 * i)];
-        const Line& right = grid[static_cast<std::size_t>(2 * i + 1)];
-        EXPECT_EQ((std::vector<int>{left.x1, left.y1, left.x2, left.y2}),
-                  (std::vector<int>{5, ys[i], 215, ys[i]}));
-        EXPECT_EQ((std::vector<int>{right.x1, right.y1, right.x2, right.y2}),
-                  (std::vector<int>{265, ys[i], 475, ys[i]}));
+        EXPECT_EQ(Of(grid[static_cast<std::size_t>(2 * i)]), Ends({5, ys[i], 215, ys[i]}));
+        EXPECT_EQ(Of(grid[static_cast<std::size_t>(2 * i + 1)]), Ends({265, ys[i], 475, ys[i]}));
     }
 }
 
@@ -178,13 +170,8 @@ TEST_F(PlotRendererTest, ZeroDbBarsAtEveryBinPositionAreGreen) {
     const auto bars = LinesIn(3, Green);
     ASSERT_EQ(bars.size(), 54u);
     for (std::size_t k = 0; k < 27; ++k) {
-        const Line& x = bars[2 * k];
-        const Line& y = bars[2 * k + 1];
-        EXPECT_EQ((std::vector<int>{x.x1, x.y1, x.x2, x.y2}),
-                  (std::vector<int>{LeftBars[k], 225, LeftBars[k], 79}))
-            << "left bin " << k + 5;
-        EXPECT_EQ((std::vector<int>{y.x1, y.y1, y.x2, y.y2}),
-                  (std::vector<int>{RightBars[k], 225, RightBars[k], 79}))
+        EXPECT_EQ(Of(bars[2 * k]), Ends({LeftBars[k], 225, LeftBars[k], 79})) << "left " << k + 5;
+        EXPECT_EQ(Of(bars[2 * k + 1]), Ends({RightBars[k], 225, RightBars[k], 79}))
             << "right bin " << k + 5;
     }
     EXPECT_TRUE(LinesIn(3, Red).empty());
@@ -210,8 +197,7 @@ TEST_F(PlotRendererTest, DefaultLimitLinesTraceEveryBin) {
             const int p = (*bars[line])[k] + 2;
             EXPECT_EQ(joint.x2, p - 4);
             EXPECT_EQ(joint.y2, levels[line]);
-            EXPECT_EQ((std::vector<int>{level.x1, level.y1, level.x2, level.y2}),
-                      (std::vector<int>{p - 4, levels[line], p, levels[line]}));
+            EXPECT_EQ(Of(level), Ends({p - 4, levels[line], p, levels[line]}));
         }
     }
     EXPECT_EQ(limits[54].x1, 6);
@@ -225,10 +211,8 @@ TEST_F(PlotRendererTest, LimitLineSlantsBetweenDifferentLevels) {
     Paint();
     const auto limits = LinesIn(1, Black);
     // Bin 5 at 65, then a joint to the left end of bin 6's segment at 80, then back to 65.
-    EXPECT_EQ((std::vector<int>{limits[2].x1, limits[2].y1, limits[2].x2, limits[2].y2}),
-              (std::vector<int>{10, 65, 14, 80}));
-    EXPECT_EQ((std::vector<int>{limits[3].x1, limits[3].y1, limits[3].x2, limits[3].y2}),
-              (std::vector<int>{14, 80, 18, 80}));
+    EXPECT_EQ(Of(limits[2]), Ends({10, 65, 14, 80}));
+    EXPECT_EQ(Of(limits[3]), Ends({14, 80, 18, 80}));
     EXPECT_EQ(limits[4].y2, 65);
 }
 
@@ -295,14 +279,10 @@ TEST_F(PlotRendererTest, ErrorMarksOnlyAboveNothingLatched) {
     Paint();
     const auto marks = Marks();
     ASSERT_EQ(marks.size(), 3u);
-    EXPECT_EQ((std::vector<int>{marks[0].x1, marks[0].y1, marks[0].x2, marks[0].y2}),
-              (std::vector<int>{8, 225, 8, 222}));
-    EXPECT_EQ((std::vector<int>{marks[1].x1, marks[1].y1, marks[1].x2, marks[1].y2}),
-              (std::vector<int>{16, 225, 16, 222}));
-    EXPECT_EQ((std::vector<int>{marks[2].x1, marks[2].y1, marks[2].x2, marks[2].y2}),
-              (std::vector<int>{467, 225, 467, 222}));
-    for (const Line& mark : marks) {
-        EXPECT_TRUE(Is(mark.pen, 3, Red));
+    const Ends expected[] = {{8, 225, 8, 222}, {16, 225, 16, 222}, {467, 225, 467, 222}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(Of(marks[i]), expected[i]) << i;
+        EXPECT_TRUE(Is(marks[i].pen, 3, Red)) << i;
     }
 }
 

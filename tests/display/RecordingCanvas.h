@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Canvas.h"
@@ -13,14 +14,14 @@ class RecordingCanvas : public Canvas {
     enum class Kind { Rectangle, SelectPen, MoveTo, LineTo, BkColor, TextColor, Text, Marker };
 
     struct Op {
-        Kind kind;
+        Kind kind{};
         int x = 0;
         int y = 0;
         int right = 0;
         int bottom = 0;
         const Pen* pen = nullptr;  // identity only: the renderer's pens die with the paint
         Colour colour{};
-        std::string text;
+        std::string text{};
         Pen penValue{};  // the pen in effect (or selected), copied when recorded
     };
 
@@ -37,7 +38,7 @@ class RecordingCanvas : public Canvas {
     std::vector<Line> lines;
 
     void Rectangle(int left, int top, int right, int bottom) override {
-        ops.push_back({Kind::Rectangle, left, top, right, bottom, current, {}, {}, *current});
+        Record({Kind::Rectangle, left, top, right, bottom});
     }
     const Pen* SelectPen(const Pen* pen) override {
         const Pen* previous = current;
@@ -48,27 +49,23 @@ class RecordingCanvas : public Canvas {
     void MoveTo(int x, int y) override {
         posX = x;
         posY = y;
-        ops.push_back({Kind::MoveTo, x, y, 0, 0, current, {}, {}, *current});
+        Record({Kind::MoveTo, x, y});
     }
     void LineTo(int x, int y) override {
         lines.push_back({posX, posY, x, y, *current});
         posX = x;
         posY = y;
-        ops.push_back({Kind::LineTo, x, y, 0, 0, current, {}, {}, *current});
+        Record({Kind::LineTo, x, y});
     }
-    void SetBkColor(Colour colour) override {
-        ops.push_back({Kind::BkColor, 0, 0, 0, 0, current, colour, {}, *current});
-    }
+    void SetBkColor(Colour colour) override { Record({.kind = Kind::BkColor, .colour = colour}); }
     void SetTextColor(Colour colour) override {
-        ops.push_back({Kind::TextColor, 0, 0, 0, 0, current, colour, {}, *current});
+        Record({.kind = Kind::TextColor, .colour = colour});
     }
     void TextOut(int x, int y, std::string_view text) override {
-        ops.push_back({Kind::Text, x, y, 0, 0, current, {}, std::string(text), *current});
+        Record({.kind = Kind::Text, .x = x, .y = y, .text = std::string(text)});
     }
     // Lets a fake host put its own calls into the same sequence.
-    void Mark(std::string_view what) {
-        ops.push_back({Kind::Marker, 0, 0, 0, 0, current, {}, std::string(what), *current});
-    }
+    void Mark(std::string_view what) { Record({.kind = Kind::Marker, .text = std::string(what)}); }
 
     void Clear() {
         current = &defaultPen;
@@ -76,6 +73,13 @@ class RecordingCanvas : public Canvas {
         posY = 0;
         ops.clear();
         lines.clear();
+    }
+
+    // Stamps an operation with the pen in effect.
+    void Record(Op op) {
+        op.pen = current;
+        op.penValue = *current;
+        ops.push_back(std::move(op));
     }
 
     std::vector<Op> OfKind(Kind kind) const {
