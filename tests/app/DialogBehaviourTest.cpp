@@ -234,8 +234,7 @@ TEST_F(DialogTest, MinimisedWindowPaintsOnlyTheIconCentred) {
 TEST_F(DialogTest, HoveringABarDrawsItRedAndLatchesNothing) {
     ShowInitialised();
     store_.shownX[17] = 18.0;  // above the upper limit: would latch if not under the pointer
-    QTest::mouseMove(&dialog_, QPoint(Bin17X + 1, InsideY));
-    QApplication::processEvents();
+    Hover(QPoint(Bin17X + 1, InsideY));
     EXPECT_EQ(store_.hoverX[17], 1);
     EXPECT_EQ(store_.selectedBin, 17);
     EXPECT_EQ(store_.selectedPlot, PlotX);
@@ -246,8 +245,7 @@ TEST_F(DialogTest, HoveringABarDrawsItRedAndLatchesNothing) {
     EXPECT_EQ(store_.errorX[17], -139.0);
 
     // Leaving the plots clears the flag and keeps the selection; now the bar latches.
-    QTest::mouseMove(&dialog_, QPoint(Bin17X, 240));
-    QApplication::processEvents();
+    Hover(QPoint(Bin17X, 240));
     EXPECT_EQ(store_.hoverX[17], 0);
     EXPECT_EQ(store_.selectedBin, 17);
     image = Grab();
@@ -257,8 +255,7 @@ TEST_F(DialogTest, HoveringABarDrawsItRedAndLatchesNothing) {
 
 TEST_F(DialogTest, RightClickRaisesTheSelectedUpperLimitAndTheLineMovesAtTheNextPaint) {
     ShowInitialised();
-    QTest::mouseMove(&dialog_, QPoint(Bin17X, InsideY));
-    QApplication::processEvents();
+    Hover(QPoint(Bin17X, InsideY));
     QImage image = Grab();
     EXPECT_EQ(image.pixel(Bin17X - 1, 65), BlackPixel);
     QTest::mouseClick(&dialog_, Qt::RightButton, Qt::NoModifier, QPoint(Bin17X, InsideY));
@@ -278,8 +275,7 @@ TEST_F(DialogTest, RightClickRaisesTheSelectedUpperLimitAndTheLineMovesAtTheNext
 
 TEST_F(DialogTest, ClickWithAnInvalidStepReportsItAndUsesThePreviousStep) {
     ShowInitialised();
-    QTest::mouseMove(&dialog_, QPoint(300, InsideY));  // right plot, bin 9
-    QApplication::processEvents();
+    Hover(QPoint(300, InsideY));  // right plot, bin 9
     ASSERT_EQ(store_.selectedPlot, PlotY);
     ASSERT_EQ(store_.selectedBin, 9);
     Radio(IDC_MINLIMIT)->click();
@@ -426,8 +422,7 @@ TEST_F(DialogTest, AControlRedrawingItselfDoesNotRunThePlotsPaint) {
 
 TEST_F(DialogTest, PointerInputOverAControlIsTheControlsOwn) {
     ShowInitialised();
-    QTest::mouseMove(&dialog_, QPoint(Bin17X, InsideY));
-    QApplication::processEvents();
+    Hover(QPoint(Bin17X, InsideY));
     ASSERT_EQ(store_.hoverX[17], 1);
 
     // Right clicks that buttons and radio buttons pass on raise no limit.
@@ -441,8 +436,7 @@ TEST_F(DialogTest, PointerInputOverAControlIsTheControlsOwn) {
     EXPECT_EQ(store_.hoverX[17], 1);
 
     // Static texts and group boxes take no pointer input: a click there is the dialog's.
-    QTest::mouseMove(&dialog_, QPoint(Bin17X, 240));  // on the "X-Axis" text
-    QApplication::processEvents();
+    Hover(QPoint(Bin17X, 240));  // on the "X-Axis" text
     EXPECT_EQ(store_.hoverX[17], 0);
     QTest::mouseClick(&dialog_, Qt::RightButton, Qt::NoModifier, QPoint(Bin17X, 240));
     EXPECT_EQ(store_.maxLimitX[17], 19.0);
@@ -476,8 +470,7 @@ TEST_F(DialogTest, ErrorMarksAndErrorDataStubsCoverTheirRowsOnScreen) {
 TEST_F(DialogTest, ADoubleClickStepsALimitOnceNotTwice) {
     ShowInitialised();
     const QPoint point(Bin17X, InsideY);
-    QTest::mouseMove(&dialog_, point);
-    QApplication::processEvents();
+    Hover(point);
     ASSERT_EQ(store_.selectedBin, 17);
     store_.maxLimitX[17] = 0.0;
     const QPoint global = dialog_.mapToGlobal(point);

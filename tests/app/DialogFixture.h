@@ -68,6 +68,12 @@ class DialogTest : public ::testing::Test {
         ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog_));
     }
 
+    // Moves the pointer over the dialog and lets the move arrive.
+    void Hover(QPoint point) {
+        QTest::mouseMove(&dialog_, point);
+        QApplication::processEvents();
+    }
+
     QImage Grab() { return dialog_.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
     QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dialog_.Control(id)); }

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "DialogFixture.h"
@@ -20,6 +21,15 @@ QString Trimmed(const QString& text) {
         result.chop(1);
     }
     return result;
+}
+
+// The room the style gives a button's text, and the width the text (trailing blanks aside) needs.
+std::pair<int, int> TextRoom(QAbstractButton* button, QStyle::SubElement contents) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect room = button->style()->subElementRect(contents, &option, button);
+    return {QFontMetrics(button->font()).horizontalAdvance(Trimmed(button->text())), room.width()};
 }
 
 }  // namespace
@@ -105,25 +115,13 @@ TEST_F(DialogTest, EveryControlTextFitsItsControl) {
         EXPECT_LE(metrics.height(), label->height()) << label->text().toStdString();
     }
     for (QRadioButton* radio : dialog_.findChildren<QRadioButton*>()) {
-        QStyleOptionButton option;
-        option.initFrom(radio);
-        option.text = radio->text();
-        const QRect contents =
-            radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, radio);
-        const QFontMetrics metrics(radio->font());
-        EXPECT_LE(metrics.horizontalAdvance(Trimmed(radio->text())), contents.width())
-            << radio->text().toStdString();
-        EXPECT_LE(metrics.height(), radio->height());
+        const auto [needed, room] = TextRoom(radio, QStyle::SE_RadioButtonContents);
+        EXPECT_LE(needed, room) << radio->text().toStdString();
+        EXPECT_LE(QFontMetrics(radio->font()).height(), radio->height());
     }
     for (QPushButton* button : dialog_.findChildren<QPushButton*>()) {
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.text = button->text();
-        const QRect contents =
-            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-        const QFontMetrics metrics(button->font());
-        EXPECT_LE(metrics.horizontalAdvance(button->text()), contents.width())
-            << button->text().toStdString();
+        const auto [needed, room] = TextRoom(button, QStyle::SE_PushButtonContents);
+        EXPECT_LE(needed, room) << button->text().toStdString();
     }
     for (QGroupBox* box : dialog_.findChildren<QGroupBox*>()) {
         QStyleOptionGroupBox option;

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <cstddef>
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -55,46 +56,30 @@ TEST(QtCanvas, LineToLeavesOutItsEndPointAndMovesThePosition) {
 
 TEST(QtCanvas, WidePenCoversItsWidthAndBothEndPoints) {
     const Pen green{3, Rgb(0, 170, 0)};
-    const auto expectBlock = [](const QImage& image, QRect block) {
-        const std::vector<QPoint> pixels = PixelsOf(image, Green);
+    const auto stroke = [&](QPoint from, QPoint to) {
+        return Draw([&](QtCanvas& canvas) {
+            canvas.SelectPen(&green);
+            canvas.MoveTo(from.x(), from.y());
+            canvas.LineTo(to.x(), to.y());
+        });
+    };
+    // A bar from row 30 up to and including 20 covers columns 9..11; downwards and across the
+    // same; a stroke of no length is its pen's dot.
+    const std::tuple<QPoint, QPoint, QRect> strokes[] = {
+        {{10, 30}, {10, 20}, QRect(QPoint(9, 20), QPoint(11, 30))},
+        {{10, 20}, {10, 21}, QRect(QPoint(9, 20), QPoint(11, 21))},
+        {{30, 10}, {25, 10}, QRect(QPoint(25, 9), QPoint(30, 11))},
+        {{5, 5}, {5, 5}, QRect(QPoint(4, 4), QPoint(6, 6))},
+    };
+    for (const auto& [from, to, block] : strokes) {
+        const std::vector<QPoint> pixels = PixelsOf(stroke(from, to), Green);
         EXPECT_EQ(pixels.size(), static_cast<std::size_t>(block.width() * block.height()));
         for (const QPoint& p : pixels) {
             EXPECT_TRUE(block.contains(p)) << p.x() << "," << p.y();
         }
-    };
-    // A bar: rows 30 up to and including 20, columns 9..11.
-    expectBlock(Draw([&](QtCanvas& canvas) {
-                    canvas.SelectPen(&green);
-                    canvas.MoveTo(10, 30);
-                    canvas.LineTo(10, 20);
-                }),
-                QRect(QPoint(9, 20), QPoint(11, 30)));
-    // Downwards and across the same.
-    expectBlock(Draw([&](QtCanvas& canvas) {
-                    canvas.SelectPen(&green);
-                    canvas.MoveTo(10, 20);
-                    canvas.LineTo(10, 21);
-                }),
-                QRect(QPoint(9, 20), QPoint(11, 21)));
-    expectBlock(Draw([&](QtCanvas& canvas) {
-                    canvas.SelectPen(&green);
-                    canvas.MoveTo(30, 10);
-                    canvas.LineTo(25, 10);
-                }),
-                QRect(QPoint(25, 9), QPoint(30, 11)));
-    // A stroke of no length is its pen's dot.
-    expectBlock(Draw([&](QtCanvas& canvas) {
-                    canvas.SelectPen(&green);
-                    canvas.MoveTo(5, 5);
-                    canvas.LineTo(5, 5);
-                }),
-                QRect(QPoint(4, 4), QPoint(6, 6)));
+    }
     // A slanting stroke reaches its end point.
-    const QImage slant = Draw([&](QtCanvas& canvas) {
-        canvas.SelectPen(&green);
-        canvas.MoveTo(10, 10);
-        canvas.LineTo(20, 15);
-    });
+    const QImage slant = stroke({10, 10}, {20, 15});
     EXPECT_EQ(slant.pixel(21, 16), Green);
     EXPECT_EQ(slant.pixel(22, 16), White);
 }
