@@ -24,7 +24,6 @@ class HostLine {
     // Opens the slave non-blocking in raw mode; false on failure.
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
     // Sets any line speed on the slave side (termios2), as the program's platform layer does.
     bool SetSpeed(unsigned baud);
     bool Write(const std::string& bytes);

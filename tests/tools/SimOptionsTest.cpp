@@ -149,10 +149,18 @@ TEST(SimOptions, RecordLineShowsTimeSpeedAndByte) {
 // ---------------------------------------------------------------------------------------------
 // The command as a process
 
+// A spawned command with its output and error pipes, closed when done with.
 struct Process {
     pid_t pid = -1;
     int out = -1;
     int err = -1;
+    ~Process() {
+        for (int fd : {out, err}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
 };
 
 Process Spawn(const std::vector<std::string>& args) {
@@ -172,14 +180,12 @@ Process Spawn(const std::vector<std::string>& args) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
-    Process p;
-    EXPECT_EQ(posix_spawn(&p.pid, TAVREK_SIM_PATH, &actions, nullptr, argv.data(), environ), 0);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, TAVREK_SIM_PATH, &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);
-    p.out = outPipe[0];
-    p.err = errPipe[0];
-    return p;
+    return Process{pid, outPipe[0], errPipe[0]};  // built in place: the pipes close once
 }
 
 // Reads one line (or everything up to end of file) within `timeout`.
@@ -244,8 +250,6 @@ TEST(SimCommand, PublishesItsLinePrintsTheRecordAndExitsCleanlyOnSignals) {
         EXPECT_EQ(WaitExit(p.pid, 5000ms), 0);
         struct stat st {};
         EXPECT_NE(lstat(link.c_str(), &st), 0) << "link removed at exit";
-        close(p.out);
-        close(p.err);
     }
     rmdir(dir.c_str());
 }
@@ -256,15 +260,11 @@ TEST(SimCommand, BadOptionsAndHelp) {
     const std::string message = ReadLine(bad.err, 2000ms, true);
     EXPECT_NE(message.find("--x-tone"), std::string::npos) << message;
     EXPECT_NE(message.find("--help"), std::string::npos) << message;
-    close(bad.out);
-    close(bad.err);
 
     Process help = Spawn({"--help"});
     const std::string text = ReadLine(help.out, 5000ms, true);
     EXPECT_EQ(WaitExit(help.pid, 5000ms), 0);
     EXPECT_EQ(text, SimUsage());
-    close(help.out);
-    close(help.err);
 }
 
 TEST(SimCommand, ExitsAfterHangingUp) {
@@ -277,8 +277,6 @@ TEST(SimCommand, ExitsAfterHangingUp) {
     EXPECT_EQ(host.ReadCount(64, 3000ms).size(), 64u);
     EXPECT_EQ(WaitExit(p.pid, 5000ms), 0);
     EXPECT_NE(ReadLine(p.err, 2000ms, true).find("hung up"), std::string::npos);
-    close(p.out);
-    close(p.err);
 }
 
 }  // namespace

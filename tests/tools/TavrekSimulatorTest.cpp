@@ -34,6 +34,15 @@ Bytes Values(const std::vector<HostLine::TimedByte>& timed) {
     return out;
 }
 
+// CPU seconds this process uses while it sleeps for `wall`: the simulator's threads' share.
+double CpuSecondsDuring(std::chrono::milliseconds wall) {
+    timespec before{}, after{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+    std::this_thread::sleep_for(wall);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+    return (after.tv_sec - before.tv_sec) + (after.tv_nsec - before.tv_nsec) * 1e-9;
+}
+
 // The sample bytes the module must send for a signal, worked out here independently.
 std::uint8_t ExpectedSample(const AxisSignal& s, std::uint64_t n) {
     double v = s.dcVolts;
@@ -324,23 +333,12 @@ TEST_F(SimTest, NoiseIsReproducibleFromItsSeed) {
 // Faults
 
 TEST_F(SimTest, HandshakeFaults) {
-    {
+    // Never answers, answers with two bytes, answers wrongly.
+    for (const std::string answer : {"", "QQ", "R"}) {
         SimConfig config;
-        config.faults.answer = "";
+        config.faults.answer = answer;
         StartSim(config);
-        EXPECT_TRUE(Handshake(400ms).empty()) << "never answers";
-    }
-    {
-        SimConfig config;
-        config.faults.answer = "QQ";
-        StartSim(config);
-        EXPECT_EQ(Handshake(400ms), (Bytes{'Q', 'Q'})) << "answers with two bytes";
-    }
-    {
-        SimConfig config;
-        config.faults.answer = "R";
-        StartSim(config);
-        EXPECT_EQ(Handshake(400ms), Bytes{'R'}) << "answers wrongly";
+        EXPECT_EQ(Handshake(400ms), Bytes(answer.begin(), answer.end())) << '"' << answer << '"';
     }
     {
         SimConfig config;
@@ -478,12 +476,7 @@ TEST_F(SimTest, StreamStopsWhenTheHostClosesAndTheModuleIdlesQuietly) {
     EXPECT_FALSE(sim_->Stats().streaming);
 
     // Nobody has the slave open: the module must not spin on the failing reads.
-    timespec before{}, after{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
-    std::this_thread::sleep_for(1000ms);
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
-    const double cpu = (after.tv_sec - before.tv_sec) + (after.tv_nsec - before.tv_nsec) * 1e-9;
-    EXPECT_LT(cpu, 0.3) << "CPU seconds used in one idle second";
+    EXPECT_LT(CpuSecondsDuring(1000ms), 0.3) << "CPU seconds used in one idle second";
 
     // The host comes back: no stream is running, the module still listens at 128000.
     ASSERT_TRUE(host_.Open(sim_->SlavePath()));
@@ -498,12 +491,7 @@ TEST_F(SimTest, IdleModuleBeforeAnyHostUsesLittleCpu) {
     auto sim = std::make_unique<TavrekSimulator>(SimConfig{});
     std::string error;
     ASSERT_TRUE(sim->Start(&error)) << error;
-    timespec before{}, after{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
-    std::this_thread::sleep_for(1000ms);
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
-    const double cpu = (after.tv_sec - before.tv_sec) + (after.tv_nsec - before.tv_nsec) * 1e-9;
-    EXPECT_LT(cpu, 0.3);
+    EXPECT_LT(CpuSecondsDuring(1000ms), 0.3);
     sim->Stop();
     sim->Stop();  // twice is harmless
 }
