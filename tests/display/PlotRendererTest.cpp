@@ -175,10 +175,10 @@ TEST_F(PlotRendererTest, ZeroDbBarsAtEveryBinPositionAreGreen) {
             << "right bin " << k + 5;
     }
     EXPECT_TRUE(LinesIn(3, Red).empty());
-    for (int b = 0; b < SpectrumSize; ++b) {
-        EXPECT_EQ(store.errorX[b], NoErrorLevel);
-        EXPECT_EQ(store.errorY[b], NoErrorLevel);
-    }
+    SpectrumArray nothingLatched;
+    nothingLatched.fill(NoErrorLevel);
+    EXPECT_EQ(store.errorX, nothingLatched);
+    EXPECT_EQ(store.errorY, nothingLatched);
 }
 
 TEST_F(PlotRendererTest, DefaultLimitLinesTraceEveryBin) {
@@ -340,10 +340,8 @@ TEST_F(PlotRendererTest, EndsWithPenRestoredLiveClearedAndDefaultProcessing) {
     store.liveY.fill(7.0);
     store.shownX[9] = -33.0;
     Paint();
-    for (int b = 0; b < SpectrumSize; ++b) {
-        EXPECT_EQ(store.liveX[b], 0.0);
-        EXPECT_EQ(store.liveY[b], 0.0);
-    }
+    EXPECT_EQ(store.liveX, SpectrumArray{});
+    EXPECT_EQ(store.liveY, SpectrumArray{});
     EXPECT_EQ(store.shownX[9], -33.0);
     EXPECT_EQ(canvas.current, &canvas.defaultPen);
     EXPECT_EQ(host.defaults, 1);
