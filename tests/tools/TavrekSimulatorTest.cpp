@@ -13,6 +13,7 @@
 #include <fstream>
 #include <numbers>
 #include <thread>
+#include <utility>
 
 #include "HostLine.h"
 
@@ -266,13 +267,12 @@ TEST_F(SimTest, WaveformRunsOnAcrossStreamsPerAxis) {
         y.insert(y.end(), b.begin(), b.end());
         y.insert(y.end(), rest.begin(), rest.end());
     }
-    ASSERT_GE(x.size(), 192u);
-    ASSERT_GE(y.size(), 192u);
-    for (std::size_t n = 0; n < x.size(); ++n) {
-        ASSERT_EQ(x[n], ExpectedSample(config.x, n)) << "X sample " << n;
-    }
-    for (std::size_t n = 0; n < y.size(); ++n) {
-        ASSERT_EQ(y[n], ExpectedSample(config.y, n)) << "Y sample " << n;
+    for (const auto& [sent, signal] : {std::pair{&x, &config.x}, std::pair{&y, &config.y}}) {
+        SCOPED_TRACE(sent == &x ? "X" : "Y");
+        ASSERT_GE(sent->size(), 192u);
+        for (std::size_t n = 0; n < sent->size(); ++n) {
+            ASSERT_EQ((*sent)[n], ExpectedSample(*signal, n)) << "sample " << n;
+        }
     }
     EXPECT_EQ(sim_->Stats().samplesSent, x.size() + y.size());
     EXPECT_EQ(sim_->Stats().blocksSent, 6u);
