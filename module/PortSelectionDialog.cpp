@@ -167,13 +167,12 @@ void CPortSelectionDialog::FrameworkOnOK() {
 }
 
 void CPortSelectionDialog::OnOK() {
-    const bool pulled = UpdateData(true);
+    // The number is taken before the framework's own check, whose result is not looked at
+    // here: text that is not an integer leaves the number the dialog opened with, and the
+    // framework's OK then checks the text again (saying so a second time) and keeps the dialog
+    // open.
+    UpdateData(true);
     portNumber_ = m_nPortNumber;
-    // A failed pull has already said "Please enter an integer." about this very text; the
-    // framework's second check would only say it again, so the dialog simply stays open.
-    if (!pulled) {
-        return;
-    }
     FrameworkOnOK();
 }
 
