@@ -186,7 +186,10 @@ TEST_F(AcquisitionSimTest, HungUpLineGivesTimeoutsWithoutCrashOrHang) {
     SimConfig config = TwoTones();
     config.faults.hangUpAfterBlocks = 2;
     Connect(config);
-    ASSERT_EQ(Tick(), "088188");
+    // The module hangs up shortly after its second block, so on a loaded machine it may be
+    // gone before it reads the cycle's last "8".
+    ASSERT_EQ(Tick().substr(0, 5), "08818");
+    ASSERT_EQ(host.defaultProcessing, 1);
     std::this_thread::sleep_for(200ms);  // the module has hung up
     for (int tick = 0; tick < 2; ++tick) {
         const Clock::time_point start = Clock::now();

@@ -262,4 +262,32 @@ TEST_F(ConnectionSimTest, NumbersOutsideTheRangeAreAskedForAgain) {
     ASSERT_TRUE(Sim().WaitForReceived(6, 2000ms));
 }
 
+TEST_F(ConnectionSimTest, TearDownPutsTheLineBackBeforeClosingThePort) {
+    StartSim();
+    ASSERT_EQ(connection.ConnectModule(host, SimComNumber), 0);
+    SerialSeam::Reset();
+    connection.TearDown();
+    std::vector<DWORD> speeds;
+    std::vector<SerialCall> order;
+    for (const auto& [call, argument] : SerialSeam::CallLog()) {
+        if (call == SerialCall::SetCommState) {
+            speeds.push_back(argument);
+        }
+        if (call == SerialCall::SetCommState || call == SerialCall::CloseHandle) {
+            order.push_back(call);
+        }
+    }
+    // The line settings go first, from 128000 back to the 9600 the link had set; then the link
+    // puts back what the port had; the port is closed last.
+    ASSERT_FALSE(speeds.empty());
+    EXPECT_EQ(speeds.front(), 9600u);
+    EXPECT_NE(speeds.back(), 128000u);
+    ASSERT_FALSE(order.empty());
+    EXPECT_EQ(order.back(), SerialCall::CloseHandle);
+    EXPECT_EQ(SerialSeam::CallCount(SerialCall::CloseHandle), 1);
+    EXPECT_EQ(connection.Settings(), nullptr);
+    EXPECT_EQ(connection.Link(), nullptr);
+    EXPECT_EQ(connection.Port(), nullptr);
+}
+
 }  // namespace
