@@ -1,4 +1,4 @@
-#include "ComLink.h"
+#include "PortLink.h"
 
 CLineSettings::CLineSettings(CComLink* link) {
     if (link != nullptr) {

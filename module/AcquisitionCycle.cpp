@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ComLink.h"
+#include "PortLink.h"
 #include "ModuleConnection.h"
 #include "ModuleIo.h"
 #include "Spectrum.h"

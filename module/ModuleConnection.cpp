@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "ComLink.h"
+#include "PortLink.h"
 #include "ModuleIo.h"
 #include "Win32Port.h"
 

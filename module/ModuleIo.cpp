@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ComLink.h"
+#include "PortLink.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <tuple>
 
-#include "ComLink.h"
+#include "PortLink.h"
 #include "PtyHarness.h"
 #include "SerialSeam.h"
 #include "Win32Port.h"

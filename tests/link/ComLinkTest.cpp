@@ -1,6 +1,6 @@
 // The link over a port whose answers the test controls: construction and teardown order, line
 // errors, block gathering and waits counted in polls of a fake tick counter.
-#include "ComLink.h"
+#include "PortLink.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "COMLINK.h"
-#include "ComLink.h"
+#include "PortLink.h"
 
 class FakeTicks final : public CTickSource {
   public:

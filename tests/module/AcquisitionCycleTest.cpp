@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "AcquisitionCycle.h"
-#include "ComLink.h"
+#include "PortLink.h"
 #include "ModuleConnection.h"
 #include "ModuleFakes.h"
 #include "ModuleIo.h"

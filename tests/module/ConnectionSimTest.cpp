@@ -9,7 +9,7 @@
 #include <chrono>
 #include <thread>
 
-#include "ComLink.h"
+#include "PortLink.h"
 #include "ModuleConnection.h"
 #include "ModuleFakes.h"
 #include "SimulatorFixture.h"

@@ -1,4 +1,4 @@
-#include "ComLink.h"
+#include "PortLink.h"
 
 #include "WinSerial.h"
 
