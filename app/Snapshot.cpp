@@ -2,6 +2,7 @@
 // given time and writes an image of the window, for machines without a display.
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
 #include <charconv>
@@ -67,11 +68,16 @@ int main(int argc, char** argv) {
             std::_Exit(EXIT_FAILURE);
         }
         if (!windowUp) {
+            // A message box or the Port Selection dialog is open (at start-up, or one of the
+            // acquisition's messages): say which, with its text, since nobody can see it.
             QWidget* modal = QApplication::activeModalWidget();
+            const auto* box = qobject_cast<QMessageBox*>(modal);
+            const QString title = modal != nullptr ? modal->windowTitle() : QString();
+            const QString text = box != nullptr ? box->text() : QString();
             std::fprintf(stderr,
-                         "sorvell-snapshot: wrote %s, but the window was not up yet: \"%s\" was "
-                         "waiting for an answer\n",
-                         argv[2], modal != nullptr ? qPrintable(modal->windowTitle()) : "");
+                         "sorvell-snapshot: wrote %s (the main window as it stands), but \"%s\" "
+                         "was waiting for an answer%s%s\n",
+                         argv[2], qPrintable(title), text.isEmpty() ? "" : ": ", qPrintable(text));
             std::fflush(stderr);
             // Nested dialogs of the connection step would ask again; end here.
             std::_Exit(WindowNotUp);
