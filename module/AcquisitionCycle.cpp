@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "PortLink.h"
 #include "ModuleConnection.h"
 #include "ModuleIo.h"
+#include "PortLink.h"
 #include "Spectrum.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "PortLink.h"
 #include "ModuleIo.h"
+#include "PortLink.h"
 #include "Win32Port.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "AcquisitionCycle.h"
-#include "PortLink.h"
 #include "ModuleConnection.h"
 #include "ModuleFakes.h"
 #include "ModuleIo.h"
+#include "PortLink.h"
 #include "Spectrum.h"
 #include "SpectrumStore.h"
 

@@ -9,9 +9,9 @@
 #include <chrono>
 #include <thread>
 
-#include "PortLink.h"
 #include "ModuleConnection.h"
 #include "ModuleFakes.h"
+#include "PortLink.h"
 #include "SimulatorFixture.h"
 #include "SystemClock.h"
 #include "TavrekModule.h"
