@@ -601,41 +601,62 @@ BOOL ClearCommBreak(HANDLE handle) {
     return ioctl(device->fd, TIOCCBRK) == 0 ? TRUE : FailErrno();
 }
 
-BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED overlapped) {
-    if (got != nullptr) {
-        *got = 0;
+namespace {
+
+// A transfer that failed: the code goes into the completion record too, as the driver's would.
+BOOL FailTransfer(LPOVERLAPPED overlapped, DWORD code) {
+    if (overlapped != nullptr) {
+        overlapped->Internal = code;
+    }
+    return Fail(code);
+}
+
+// What a read and a write do before they touch the device: clear the count and the completion
+// record, take an injected failure, check the handle and the buffer. Answers the device, or
+// nullptr when the transfer has already failed.
+Device* BeginTransfer(SerialCall call, HANDLE handle, const void* buffer, DWORD count, LPDWORD done,
+                      LPOVERLAPPED overlapped) {
+    if (done != nullptr) {
+        *done = 0;
     }
     if (overlapped != nullptr) {
         *overlapped = OVERLAPPED{};
     }
     DWORD error = 0;
-    auto fail = [&](DWORD code) {
-        if (overlapped != nullptr) {
-            overlapped->Internal = code;
-        }
-        return Fail(code);
-    };
-    if (SerialSeam::TakeFailure(SerialCall::ReadFile, count, error)) {
-        return fail(error);
+    if (SerialSeam::TakeFailure(call, count, error)) {
+        FailTransfer(overlapped, error);
+        return nullptr;
     }
     Device* device = Lookup(handle);
     if (device == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
+        FailTransfer(overlapped, ERROR_INVALID_HANDLE);
+        return nullptr;
     }
     if (buffer == nullptr && count != 0) {
-        return fail(ERROR_INVALID_PARAMETER);
+        FailTransfer(overlapped, ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return device;
+}
+
+}  // namespace
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED overlapped) {
+    Device* device = BeginTransfer(SerialCall::ReadFile, handle, buffer, count, got, overlapped);
+    if (device == nullptr) {
+        return FALSE;
     }
     ssize_t n = 0;
     if (count != 0) {
         n = read(device->fd, buffer, count);
         if (n < 0) {
             if (errno != EAGAIN && errno != EINTR) {
-                return fail(Win32Error(errno));
+                return FailTransfer(overlapped, Win32Error(errno));
             }
             n = 0;
         } else if (n == 0 && HungUp(device->fd)) {
             // Nothing, and the far end is gone: a failure, not a quiet line.
-            return fail(ERROR_DEVICE_NOT_CONNECTED);
+            return FailTransfer(overlapped, ERROR_DEVICE_NOT_CONNECTED);
         }
     }
     if (got != nullptr) {
@@ -649,28 +670,10 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPP
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
                LPOVERLAPPED overlapped) {
-    if (written != nullptr) {
-        *written = 0;
-    }
-    if (overlapped != nullptr) {
-        *overlapped = OVERLAPPED{};
-    }
-    DWORD error = 0;
-    auto fail = [&](DWORD code) {
-        if (overlapped != nullptr) {
-            overlapped->Internal = code;
-        }
-        return Fail(code);
-    };
-    if (SerialSeam::TakeFailure(SerialCall::WriteFile, count, error)) {
-        return fail(error);
-    }
-    Device* device = Lookup(handle);
+    Device* device =
+        BeginTransfer(SerialCall::WriteFile, handle, buffer, count, written, overlapped);
     if (device == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
-    }
-    if (buffer == nullptr && count != 0) {
-        return fail(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
     // Hands over what the terminal takes now; bytes it cannot take (output held by XOFF or
     // flow control, queue full) are not accepted, like a write whose time limit ran out.
@@ -689,7 +692,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
             if (written != nullptr) {
                 *written = done;
             }
-            return fail(code);
+            return FailTransfer(overlapped, code);
         }
         if (n == 0) {
             break;
