@@ -10,11 +10,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "Profile.h"
-#include "SpectrumStore.h"
 #include "Startup.h"
-#include "SystemClock.h"
-#include "TavrekModule.h"
 #include "VibrationDialog.h"
 
 namespace {
@@ -51,12 +47,8 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
 
-    Profile profile(Profile::DefaultPath());
-    PrepareApplication(profile);
-    SpectrumStore store;
-    SystemClock clock;
-    TavrekModule module(store, clock);
-    CVibrationDialog dialog(store, module, profile);
+    ProgramObjects program;
+    CVibrationDialog dialog(program.store, program.module, program.profile);
 
     // The deadline runs from the start, so that a connection step waiting for an answer (a
     // message box or the Port Selection dialog nobody can see) still ends in an image.

@@ -18,3 +18,7 @@ void PrepareApplication(const Profile& profile) {
     });
     LoadComDeviceMap(profile, std::cerr);
 }
+
+ProgramObjects::ProgramObjects() : profile(Profile::DefaultPath()), module(store, clock) {
+    PrepareApplication(profile);
+}

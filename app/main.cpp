@@ -2,11 +2,7 @@
 
 #include <QApplication>
 
-#include "Profile.h"
-#include "SpectrumStore.h"
 #include "Startup.h"
-#include "SystemClock.h"
-#include "TavrekModule.h"
 #include "VibrationApp.h"
 
 int main(int argc, char** argv) {
@@ -14,15 +10,8 @@ int main(int argc, char** argv) {
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication application(qtArgc, argv);
 
-    Profile profile(Profile::DefaultPath());
-    PrepareApplication(profile);
-
-    // The objects that live as long as the program, handed by reference to those that use them.
-    SpectrumStore store;
-    SystemClock clock;
-    TavrekModule module(store, clock);
-
-    CVibrationApp app(store, module, profile);
+    ProgramObjects program;
+    CVibrationApp app(program.store, program.module, program.profile);
     app.InitInstance();
     return 0;
 }
