@@ -108,6 +108,15 @@ bool Injected(SerialCall call, DWORD argument = 0) {
     return false;
 }
 
+// What most calls do first: take an injected failure, then find the device behind the handle.
+// Answers nullptr, with the last error set, when the call has already failed.
+Device* Enter(SerialCall call, HANDLE handle) {
+    if (Injected(call)) {
+        return nullptr;
+    }
+    return Lookup(handle);
+}
+
 // The far end has gone (adapter unplugged, pseudo-terminal master closed).
 bool HungUp(int fd) {
     pollfd p{fd, POLLIN, 0};
@@ -287,10 +296,7 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 BOOL SetupComm(HANDLE handle, DWORD inQueue, DWORD outQueue) {
-    if (Injected(SerialCall::SetupComm)) {
-        return FALSE;
-    }
-    Device* device = Lookup(handle);
+    Device* device = Enter(SerialCall::SetupComm, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -301,10 +307,7 @@ BOOL SetupComm(HANDLE handle, DWORD inQueue, DWORD outQueue) {
 }
 
 BOOL GetCommState(HANDLE handle, DCB* dcb) {
-    if (Injected(SerialCall::GetCommState)) {
-        return FALSE;
-    }
-    Device* device = Lookup(handle);
+    Device* device = Enter(SerialCall::GetCommState, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -386,10 +389,7 @@ BOOL GetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
 }
 
 BOOL SetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
-    if (Injected(SerialCall::SetCommTimeouts)) {
-        return FALSE;
-    }
-    Device* device = Lookup(handle);
+    Device* device = Enter(SerialCall::SetCommTimeouts, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -403,10 +403,7 @@ BOOL SetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
 }
 
 BOOL GetCommMask(HANDLE handle, LPDWORD mask) {
-    if (Injected(SerialCall::GetCommMask)) {
-        return FALSE;
-    }
-    Device* device = Lookup(handle);
+    Device* device = Enter(SerialCall::GetCommMask, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -430,10 +427,7 @@ BOOL SetCommMask(HANDLE handle, DWORD mask) {
 }
 
 BOOL WaitCommEvent(HANDLE handle, LPDWORD events, LPOVERLAPPED) {
-    if (Injected(SerialCall::WaitCommEvent)) {
-        return FALSE;
-    }
-    Device* device = Lookup(handle);
+    Device* device = Enter(SerialCall::WaitCommEvent, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -509,10 +503,7 @@ BOOL EscapeCommFunction(HANDLE handle, DWORD function) {
 }
 
 BOOL GetCommModemStatus(HANDLE handle, LPDWORD modemStatus) {
-    if (Injected(SerialCall::GetCommModemStatus)) {
-        return FALSE;
-    }
-    Device* device = Lookup(handle);
+    Device* device = Enter(SerialCall::GetCommModemStatus, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -542,10 +533,7 @@ BOOL GetCommModemStatus(HANDLE handle, LPDWORD modemStatus) {
 }
 
 BOOL ClearCommError(HANDLE handle, LPDWORD errors, COMSTAT* status) {
-    if (Injected(SerialCall::ClearCommError)) {
-        return FALSE;
-    }
-    Device* device = Lookup(handle);
+    Device* device = Enter(SerialCall::ClearCommError, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -580,10 +568,7 @@ BOOL ClearCommError(HANDLE handle, LPDWORD errors, COMSTAT* status) {
 }
 
 BOOL SetCommBreak(HANDLE handle) {
-    if (Injected(SerialCall::SetCommBreak)) {
-        return FALSE;
-    }
-    Device* device = Lookup(handle);
+    Device* device = Enter(SerialCall::SetCommBreak, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -591,10 +576,7 @@ BOOL SetCommBreak(HANDLE handle) {
 }
 
 BOOL ClearCommBreak(HANDLE handle) {
-    if (Injected(SerialCall::ClearCommBreak)) {
-        return FALSE;
-    }
-    Device* device = Lookup(handle);
+    Device* device = Enter(SerialCall::ClearCommBreak, handle);
     if (device == nullptr) {
         return FALSE;
     }
