@@ -14,9 +14,9 @@ bool DrainOnce(CComLink& link, char* buffer, int bufferSize, int waiting) {
     return link.ReadBlock(buffer, count, DrainReadTimeoutMs) > 0;
 }
 
-}  // namespace
-
-void DrainInput(CComLink& link, char* buffer, int bufferSize, ModuleClock& clock) {
+// Both drains: read what is queued, pause, and ask again until the queue is found empty; the
+// pumping one lets one window message through before each read.
+void Drain(CComLink& link, char* buffer, int bufferSize, ModuleClock& clock, ModuleHost* pump) {
     if (buffer == nullptr || bufferSize < 2) {
         return;
     }
@@ -24,6 +24,9 @@ void DrainInput(CComLink& link, char* buffer, int bufferSize, ModuleClock& clock
         const int waiting = link.RxCount();
         if (waiting <= 0) {
             return;
+        }
+        if (pump != nullptr) {
+            pump->PumpOneMessage();
         }
         const bool readSomething = DrainOnce(link, buffer, bufferSize, waiting);
         clock.Sleep(DrainPauseMs);
@@ -33,21 +36,13 @@ void DrainInput(CComLink& link, char* buffer, int bufferSize, ModuleClock& clock
     }
 }
 
+}  // namespace
+
+void DrainInput(CComLink& link, char* buffer, int bufferSize, ModuleClock& clock) {
+    Drain(link, buffer, bufferSize, clock, nullptr);
+}
+
 void DrainInputPumping(CComLink& link, char* buffer, int bufferSize, ModuleClock& clock,
                        ModuleHost& host) {
-    if (buffer == nullptr || bufferSize < 2) {
-        return;
-    }
-    for (;;) {
-        const int waiting = link.RxCount();
-        if (waiting <= 0) {
-            return;
-        }
-        host.PumpOneMessage();
-        const bool readSomething = DrainOnce(link, buffer, bufferSize, waiting);
-        clock.Sleep(DrainPauseMs);
-        if (!readSomething) {
-            return;
-        }
-    }
+    Drain(link, buffer, bufferSize, clock, &host);
 }
