@@ -435,6 +435,7 @@ void CVibrationDialog::OnOK() {
 
 void CVibrationDialog::done(int result) {
     timer_.stop();
+    closing_ = true;
     QDialog::done(result);
 }
 

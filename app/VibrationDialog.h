@@ -67,6 +67,7 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     // ModuleHost.
     void MessageBox(const char* text) override;
     bool PumpOneMessage() override;
+    bool MainWindowClosing() const override { return closing_; }
     void InvalidateClient() override;
     void KillTimerAndClose() override;
     void DefaultProcessing() override;
@@ -120,6 +121,8 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     ModuleSession& session_;
     Profile& profile_;
     QBasicTimer timer_;
+    // Set when the dialog ends: a cycle waiting further up the stack then stops at once.
+    bool closing_ = false;
     MessageBoxFunction messageBox_;
     // The plots' label font, made once rather than at every paint.
     const QFont plotFont_;

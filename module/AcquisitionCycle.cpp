@@ -10,17 +10,13 @@
 
 namespace {
 
-// Module commands: the axis of the next block, and "8" to start and to stop its samples.
+// Module commands: the axis of the next block ("8", which starts and stops its samples, is
+// the drains' StartStopCommand).
 constexpr char CommandAxisX = '0';
 constexpr char CommandAxisY = '1';
-constexpr char CommandStartStop = '8';
 
 // Entries of a spectrum that one cycle writes.
 constexpr int CycleEntries = 64;
-
-void Send(CComLink& link, char byte) {
-    link.WriteBytes(&byte, 1);
-}
 
 }  // namespace
 
@@ -57,32 +53,54 @@ void AcquisitionCycle::OnTimer(ModuleHost& host, ModuleConnection& connection, S
     if (acquisitionBusy == 1) {
         return;
     }
-    CComLink* link = connection.Link();
-    if (link == nullptr) {
+    acquisitionBusy = 1;
+    if (reconnectPending) {
+        // The Port Selection dialog may run in here; ticks meanwhile find the flag set. When the
+        // user asks to terminate instead, the next tick closes the window.
+        if (!connection.Reconnect(host)) {
+            acquisitionBusy = 0;
+            return;
+        }
+        reconnectPending = false;
+    }
+    if (connection.Link() == nullptr) {
         // Start-up leaves a link in place unless the user asked to terminate, so there is
         // nothing to talk to and nothing to show.
+        acquisitionBusy = 0;
         return;
     }
+    RunCycle(host, connection, store, clock);
+}
 
+void AcquisitionCycle::RunCycle(ModuleHost& host, ModuleConnection& connection,
+                                SpectrumStore& store, ModuleClock& clock) {
+    CComLink& link = *connection.Link();
     char receiveBuffer[ReceiveBufferSize];
     char chunk[ChunkBufferSize];
     Buffers& b = *buffers_;
 
-    acquisitionBusy = 1;
     clock.Sleep(1);
-    DrainInput(*link, receiveBuffer, ReceiveBufferSize, clock);
+    if (DrainStoppingStream(link, receiveBuffer, ReceiveBufferSize, clock) ==
+        DrainResult::Streaming) {
+        Abandon(Outcome::TimedOut, host, connection);
+        return;
+    }
 
     store.sampleCount = BlockSampleCount;
-    if (!AcquireAxis(Axis::X, *link, host, clock, receiveBuffer, chunk)) {
-        acquisitionBusy = 0;
+    if (const Outcome x = AcquireAxis(Axis::X, link, host, clock, receiveBuffer, chunk);
+        x != Outcome::Complete) {
+        Abandon(x, host, connection);
         return;
     }
     std::copy_n(b.analysisOutput.begin(), CycleEntries, b.pendingX.begin());
 
-    if (!AcquireAxis(Axis::Y, *link, host, clock, receiveBuffer, chunk)) {
-        // The X spectrum of this cycle stays in liveX; the shown arrays keep the last cycle's.
-        std::copy_n(b.pendingX.begin(), CycleEntries, store.liveX.begin());
-        acquisitionBusy = 0;
+    if (const Outcome y = AcquireAxis(Axis::Y, link, host, clock, receiveBuffer, chunk);
+        y != Outcome::Complete) {
+        if (y == Outcome::TimedOut) {
+            // The X spectrum of this cycle stays in liveX; the shown arrays keep the last one's.
+            std::copy_n(b.pendingX.begin(), CycleEntries, store.liveX.begin());
+        }
+        Abandon(y, host, connection);
         return;
     }
     std::copy_n(b.analysisOutput.begin(), CycleEntries, store.liveY.begin());
@@ -91,26 +109,60 @@ void AcquisitionCycle::OnTimer(ModuleHost& host, ModuleConnection& connection, S
     std::copy_n(store.liveY.begin(), CycleEntries, store.shownY.begin());
     std::copy_n(store.liveX.begin(), CycleEntries, store.shownX.begin());
     host.InvalidateClient();
-    DrainInput(*link, receiveBuffer, ReceiveBufferSize, clock);
+    if (DrainStoppingStream(link, receiveBuffer, ReceiveBufferSize, clock) ==
+        DrainResult::Streaming) {
+        Abandon(Outcome::TimedOut, host, connection);
+        return;
+    }
     acquisitionBusy = 0;
     host.DefaultProcessing();
 }
 
-bool AcquisitionCycle::AcquireAxis(Axis axis, CComLink& link, ModuleHost& host, ModuleClock& clock,
-                                   char* receiveBuffer, char* chunk) {
+void AcquisitionCycle::Abandon(Outcome outcome, ModuleHost& host, ModuleConnection& connection) {
+    // "8" starts a stream as well as stopping one: a module that was already told to stop gets
+    // none when the window closes.
+    if (outcome == Outcome::TimedOut || moduleStreaming_) {
+        SendCommand(*connection.Link(), StartStopCommand);
+    }
+    moduleStreaming_ = false;
+    if (outcome == Outcome::Closing) {
+        // The window has gone: nothing may be shown any more, and the program is about to end.
+        connection.TearDown();
+    } else {
+        host.MessageBox(AcquisitionTimeoutText);
+        reconnectPending = true;
+    }
+    acquisitionBusy = 0;
+}
+
+AcquisitionCycle::Outcome AcquisitionCycle::AcquireAxis(Axis axis, CComLink& link, ModuleHost& host,
+                                                        ModuleClock& clock, char* receiveBuffer,
+                                                        char* chunk) {
     Buffers& b = *buffers_;
 
     clock.Sleep(1);
-    Send(link, axis == Axis::X ? CommandAxisX : CommandAxisY);
-    DrainInput(link, receiveBuffer, ReceiveBufferSize, clock);
-    Send(link, CommandStartStop);
-
-    if (GatherBlock(axis, link, host, clock, receiveBuffer, chunk, BlockSampleCount) ==
-        Gathered::TimedOut) {
-        return false;
+    SendCommand(link, axis == Axis::X ? CommandAxisX : CommandAxisY);
+    if (DrainStoppingStream(link, receiveBuffer, ReceiveBufferSize, clock) ==
+        DrainResult::Streaming) {
+        return Outcome::TimedOut;
     }
-    Send(link, CommandStartStop);
-    DrainInputPumping(link, chunk, ChunkBufferSize, clock, host);
+    SendCommand(link, StartStopCommand);
+    moduleStreaming_ = true;
+
+    if (const Outcome gathered =
+            GatherBlock(axis, link, host, clock, receiveBuffer, chunk, BlockSampleCount);
+        gathered != Outcome::Complete) {
+        return gathered;
+    }
+    SendCommand(link, StartStopCommand);
+    moduleStreaming_ = false;
+    const DrainResult tail = DrainStoppingStream(link, chunk, ChunkBufferSize, clock, &host);
+    if (host.MainWindowClosing()) {
+        return Outcome::Closing;
+    }
+    if (tail == DrainResult::Streaming) {
+        return Outcome::TimedOut;
+    }
 
     for (int i = 0; i < BlockSampleCount; ++i) {
         b.sampleBlock[i] = static_cast<unsigned char>(receiveBuffer[i]) * VoltsPerStep;
@@ -119,34 +171,43 @@ bool AcquisitionCycle::AcquireAxis(Axis axis, CComLink& link, ModuleHost& host, 
     ComputeSpectrum(b.sampleBlock.data(), b.analysisOutput.data(), BlockSampleCount, MovingMean, 0,
                     axis == Axis::X ? b.averagingX : b.averagingY);
 
-    DrainInput(link, receiveBuffer, ReceiveBufferSize, clock);
-    return true;
+    if (DrainStoppingStream(link, receiveBuffer, ReceiveBufferSize, clock) ==
+        DrainResult::Streaming) {
+        return Outcome::TimedOut;
+    }
+    return Outcome::Complete;
 }
 
-AcquisitionCycle::Gathered AcquisitionCycle::GatherBlock(Axis axis, CComLink& link,
-                                                         ModuleHost& host, ModuleClock& clock,
-                                                         char* receiveBuffer, char* chunk,
-                                                         int sampleCount) {
+AcquisitionCycle::Outcome AcquisitionCycle::GatherBlock(Axis axis, CComLink& link, ModuleHost& host,
+                                                        ModuleClock& clock, char* receiveBuffer,
+                                                        char* chunk, int sampleCount) {
     // The Y block is paced by two 1 ms pauses per pass; the X block polls without pause.
     const bool paced = axis == Axis::Y;
     std::time_t deadline = clock.Time() + GatherTimeoutSeconds;
     int received = 0;
 
     while (received < sampleCount) {
+        const std::int64_t pumpStart = clock.SteadyMs();
         host.PumpOneMessage();
+        if (host.MainWindowClosing()) {
+            return Outcome::Closing;
+        }
+        if (clock.SteadyMs() - pumpStart >= ModalPumpMs) {
+            deadline = clock.Time() + GatherTimeoutSeconds;
+        }
         if (paced) {
             clock.Sleep(1);
         }
-        if (clock.Time() > deadline) {
-            Send(link, CommandStartStop);
-            host.MessageBox(AcquisitionTimeoutText);
-            return Gathered::TimedOut;
-        }
+        // Bytes that are waiting are taken before the clock is looked at: a module that
+        // answered while the program was busy elsewhere has not timed out.
         const int waiting = link.RxCount();
+        int got = 0;
         if (waiting > 0) {
             // A read the port aborts answers a negative value: nothing was read.
-            const int got = std::max(
+            got = std::max(
                 0, link.ReadBlock(chunk, std::min(waiting, MaxChunkRead), DrainReadTimeoutMs));
+        }
+        if (got > 0) {
             std::memcpy(receiveBuffer + received, chunk, static_cast<std::size_t>(got));
             received += got;
             if (received > ReceiveOverflowLimit) {
@@ -154,10 +215,12 @@ AcquisitionCycle::Gathered AcquisitionCycle::GatherBlock(Axis axis, CComLink& li
                 break;
             }
             deadline = clock.Time() + GatherTimeoutSeconds;
+        } else if (clock.Time() > deadline) {
+            return Outcome::TimedOut;
         }
         if (paced) {
             clock.Sleep(1);
         }
     }
-    return Gathered::Complete;
+    return Outcome::Complete;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
 
 #include "ModuleHost.h"
@@ -26,6 +27,9 @@ inline constexpr int MaxChunkRead = 40;
 inline constexpr int ChunkBufferSize = MaxChunkRead + 1;
 // Seconds without a read after which a block times out (strictly greater, whole seconds).
 inline constexpr int GatherTimeoutSeconds = 2;
+// A pump that took this long ran a modal loop (the About box, a message box of the dialog):
+// the module cannot be blamed for that time, so its answer window starts again afterwards.
+inline constexpr std::int64_t ModalPumpMs = 200;
 
 inline constexpr const char* AcquisitionTimeoutText = "Acquisition timeout. Click OK to continue.";
 inline constexpr const char* OverflowTextX = "Array overflow error 1.";
@@ -50,22 +54,35 @@ class AcquisitionCycle {
     // 1 while a cycle runs (also while its message boxes are open), else 0.
     int acquisitionBusy = 0;
 
+    // Set by a timeout: the module stopped answering, so the next tick connects afresh before
+    // it asks for samples.
+    bool reconnectPending = false;
+
     const AveragingState& AveragingX() const;
     const AveragingState& AveragingY() const;
 
   private:
     enum class Axis { X, Y };
-    enum class Gathered { Complete, TimedOut };
+    // How one axis (or the gathering of its block) ended: with its samples, with the module
+    // silent or streaming out of step (the timeout path), or with the main window closing.
+    enum class Outcome { Complete, TimedOut, Closing };
 
     // Everything a cycle works on; one heap block made once, at construction.
     struct Buffers;
 
-    // One axis: command, gathering, conversion, analysis. Leaves the levels in analysisOutput;
-    // answers false after a timeout (the message has then been shown).
-    bool AcquireAxis(Axis axis, CComLink& link, ModuleHost& host, ModuleClock& clock,
-                     char* receiveBuffer, char* chunk);
-    Gathered GatherBlock(Axis axis, CComLink& link, ModuleHost& host, ModuleClock& clock,
-                         char* receiveBuffer, char* chunk, int sampleCount);
+    // The cycle of both axes over a link that is up.
+    void RunCycle(ModuleHost& host, ModuleConnection& connection, SpectrumStore& store,
+                  ModuleClock& clock);
+    // One axis: command, gathering, conversion, analysis. Leaves the levels in analysisOutput.
+    Outcome AcquireAxis(Axis axis, CComLink& link, ModuleHost& host, ModuleClock& clock,
+                        char* receiveBuffer, char* chunk);
+    Outcome GatherBlock(Axis axis, CComLink& link, ModuleHost& host, ModuleClock& clock,
+                        char* receiveBuffer, char* chunk, int sampleCount);
+    // Ends a cycle that did not complete: after a timeout "8", the message and a reconnection at
+    // the next tick; when the window is closing "8" and the connection released, no message.
+    void Abandon(Outcome outcome, ModuleHost& host, ModuleConnection& connection);
 
     std::unique_ptr<Buffers> buffers_;
+    // Whether the module was asked for a block and not yet told to stop.
+    bool moduleStreaming_ = false;
 };

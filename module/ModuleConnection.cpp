@@ -57,7 +57,7 @@ void ModuleConnection::Adopt(std::unique_ptr<CComPort> port) {
 }
 
 void ModuleConnection::SendByte(char byte) {
-    moduleLink->WriteBytes(&byte, 1);
+    SendCommand(*moduleLink, byte);
 }
 
 int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
@@ -87,7 +87,11 @@ int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
 
     SendByte('P');
     clock_.Sleep(HandshakeSettleMs);
-    DrainInput(*moduleLink, scratch, ConnectScratchSize, clock_);
+    if (DrainInput(*moduleLink, scratch, ConnectScratchSize, clock_) == DrainResult::Streaming) {
+        if (const int result = StopStreamingModule(host, scratch); result != ConnectOk) {
+            return result;
+        }
+    }
 
     // The module switches its own line as soon as it has "9", so the host follows at once.
     SendByte('9');
@@ -109,7 +113,27 @@ int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
     }
 
     host.WriteProfileInt(ProfileSection, ProfilePortEntry, number);
-    DrainInput(*moduleLink, scratch, ConnectScratchSize, clock_);
+    DrainStoppingStream(*moduleLink, scratch, ConnectScratchSize, clock_);
+    connectedNumber_ = number;
+    return ConnectOk;
+}
+
+int ModuleConnection::StopStreamingModule(ModuleHost& host, char* scratch) {
+    if (moduleSettings->Apply(ModuleBaud, 'N', 8, 1) != 0) {
+        host.MessageBox(ModuleBaudFailedText);
+        return ConnectModuleBaudFailed;
+    }
+    SendByte(StartStopCommand);
+    const DrainResult drained = DrainInput(*moduleLink, scratch, ConnectScratchSize, clock_);
+    if (moduleSettings->Apply(HandshakeBaud, 'N', 8, 1) != 0) {
+        host.MessageBox(HandshakeBaudFailedText);
+        return ConnectHandshakeBaudFailed;
+    }
+    // Still streaming after its stop byte: whatever talks on this line, it is no module in step.
+    if (drained == DrainResult::Streaming) {
+        host.MessageBox(NoAnswerText);
+        return ConnectNoAnswer;
+    }
     return ConnectOk;
 }
 
@@ -118,6 +142,14 @@ void ModuleConnection::ConnectAtStartup(ModuleHost& host) {
     if (number > HighestPortNumber) {
         number = DefaultPortNumber;
     }
+    ConnectWithRetries(host, number);
+}
+
+bool ModuleConnection::Reconnect(ModuleHost& host) {
+    return ConnectWithRetries(host, connectedNumber_);
+}
+
+bool ModuleConnection::ConnectWithRetries(ModuleHost& host, int number) {
     int result = ConnectModule(host, number);
     while (result != ConnectOk) {
         portNumber = number;
@@ -138,4 +170,5 @@ void ModuleConnection::ConnectAtStartup(ModuleHost& host) {
             SendByte(command);
         }
     }
+    return result == ConnectOk;
 }

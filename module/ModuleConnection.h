@@ -54,6 +54,13 @@ class ModuleConnection {
     // asked to terminate.
     void ConnectAtStartup(ModuleHost& host);
 
+    // Connects afresh after the module stopped answering (it was reset, or its adapter was
+    // pulled and plugged back): the same attempts, dialog and start commands as at start-up, on
+    // the number of the last connection. Each attempt re-opens the device, so a COM number
+    // mapped to a path that now leads to a new device finds it. Answers whether the module is
+    // up again; false also when the user asked to terminate.
+    bool Reconnect(ModuleHost& host);
+
     // Puts the line settings back and destroys the settings, the link and the port, in that
     // order, so that the same port can be opened again at once.
     void TearDown();
@@ -76,8 +83,16 @@ class ModuleConnection {
 
   private:
     void SendByte(char byte);
+    // Attempts on `number` with the Port Selection dialog in between while they fail, then the
+    // start commands unless the user asked to terminate. Answers whether the module is up.
+    bool ConnectWithRetries(ModuleHost& host, int number);
+    // A module still streaming at 128000 baud (left so by a run that ended mid-block) is heard
+    // only at its own speed: the line goes there for one "8" and back. Answers a ConnectResult.
+    int StopStreamingModule(ModuleHost& host, char* scratch);
 
     ModuleClock& clock_;
+    // The COM number of the last connection that succeeded; 0 before the first.
+    int connectedNumber_ = 0;
     std::unique_ptr<CComPort> modulePort;
     std::unique_ptr<CComLink> moduleLink;
     std::unique_ptr<CLineSettings> moduleSettings;

@@ -14,6 +14,9 @@ class ModuleHost {
     // Takes at most one pending window message and dispatches it (paint, mouse, buttons,
     // timer ticks). Answers whether one was taken.
     virtual bool PumpOneMessage() = 0;
+    // Whether the main window has been closed (Escape, the close button) while a cycle was
+    // waiting: the cycle then stops the module and lets the program end.
+    virtual bool MainWindowClosing() const = 0;
     // Invalidates the whole client area with background erase.
     virtual void InvalidateClient() = 0;
     // Kills timer 100 and ends the main dialog through its OnOK.
@@ -35,4 +38,6 @@ class ModuleClock {
     virtual void Sleep(std::uint32_t milliseconds) = 0;
     // Calendar time in whole seconds, as the C library's time().
     virtual std::time_t Time() = 0;
+    // A steady count of milliseconds, for measuring how long a step took.
+    virtual std::int64_t SteadyMs() = 0;
 };

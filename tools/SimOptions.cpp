@@ -89,7 +89,8 @@ that started it):
   --no-answer            never answer the handshake
   --double-answer        answer the handshake with two bytes "QQ"
   --answer TEXT          answer the handshake with TEXT instead of "Q"
-  --late-answer MS       answer the handshake MS milliseconds late (over 200: too late)
+  --late-answer MS       answer the handshake MS milliseconds late (the host waits 150 ms
+                         for the answer: later is too late)
   --silent-after N       send nothing at all (samples or answers) after N blocks; 0: from the
                          start
   --resume-after SECONDS with --silent-after: send again SECONDS after falling silent
@@ -100,6 +101,20 @@ that started it):
                          128000 baud); less is slower than the line
   --slow-stream          stream at 1280 bytes per second, a tenth of the line's pace
   --hang-up-after N      close the line (the host sees a hang-up) after N blocks, then exit
+  --lose-stop-after N    lose the "8" that should stop the stream after block N (once): the
+                         module streams on until the next "8"
+  --reset-after N        reset the module after block N (once), as a glitch of its supply does:
+                         it stops streaming and listens at 38400 baud again
+  --unplug-after N       pull the adapter out after block N (once): the line is gone, and so is
+                         the --link; it is plugged back in after --replug-after seconds as a new
+                         pseudo-terminal behind the same --link, with the module starting afresh
+  --replug-after SECONDS with --unplug-after: seconds until it is plugged back in (default 3;
+                         a negative number: never)
+  --streaming-at-start   the module is already streaming the X axis at 128000 baud, as one left
+                         so by a host that was killed in the middle of a block
+  --late-samples COUNT   each time the host stops a stream, COUNT more samples reach it late, as
+                         an adapter that holds received bytes back delivers them
+  --late-ms MS           with --late-samples: how late, in milliseconds (default 16)
 Output:
   --record               print every received byte as it arrives: milliseconds since start,
                          the host's line speed, the byte, and "ignored" when the module was
@@ -107,6 +122,9 @@ Output:
   --verbose              print the module's events (handshake answers, streams, faults) on
                          standard error
   --help                 show this text and exit
+
+A module cannot tell that the host has closed its end of the line: a stream goes on until an
+"8" stops it, and is there for the host that opens the line next.
 
 Exit status: 0 after SIGINT, SIGTERM or a hang-up fault; 1 when the line cannot be opened;
 2 for bad options.
@@ -119,6 +137,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config,
     CommandOptions cmd;
     bool resumeGiven = false;
     bool burstAfterGiven = false;
+    bool replugGiven = false;
+    bool lateMsGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -223,7 +243,8 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config,
             }
             cfg.faults.answerDelayMs = static_cast<int>(n);
         } else if (name == "--silent-after" || name == "--hang-up-after" ||
-                   name == "--burst-after") {
+                   name == "--burst-after" || name == "--lose-stop-after" ||
+                   name == "--reset-after" || name == "--unplug-after") {
             if (!need()) {
                 return false;
             }
@@ -236,6 +257,12 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config,
                 cfg.faults.silentAfterBlocks = static_cast<int>(n);
             } else if (name == "--hang-up-after") {
                 cfg.faults.hangUpAfterBlocks = static_cast<int>(n);
+            } else if (name == "--lose-stop-after") {
+                cfg.faults.loseStopAfterBlocks = static_cast<int>(n);
+            } else if (name == "--reset-after") {
+                cfg.faults.resetAfterBlocks = static_cast<int>(n);
+            } else if (name == "--unplug-after") {
+                cfg.faults.unplugAfterBlocks = static_cast<int>(n);
             } else {
                 cfg.faults.burstAfterBlock = static_cast<int>(n);
                 burstAfterGiven = true;
@@ -249,6 +276,31 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config,
             }
             cfg.faults.resumeAfterSeconds = d;
             resumeGiven = true;
+        } else if (name == "--replug-after") {
+            if (!need()) {
+                return false;
+            }
+            if (!ParseDouble(value, &d) || d > 1e6) {
+                return bad("a number of seconds up to 1000000");
+            }
+            cfg.faults.replugAfterSeconds = d;
+            replugGiven = true;
+        } else if (name == "--streaming-at-start") {
+            if (!flag()) {
+                return false;
+            }
+            cfg.faults.streamingAtStart = true;
+        } else if (name == "--late-samples" || name == "--late-ms") {
+            if (!need()) {
+                return false;
+            }
+            const bool count = name == "--late-samples";
+            if (!ParseInt(value, count ? 1 : 0, count ? 4096 : 600000, &n)) {
+                return bad(count ? "a number of samples from 1 to 4096"
+                                 : "a number of milliseconds from 0 to 600000");
+            }
+            (count ? cfg.faults.lateSamples : cfg.faults.lateMs) = static_cast<int>(n);
+            lateMsGiven = lateMsGiven || !count;
         } else if (name == "--burst") {
             if (!need()) {
                 return false;
@@ -302,6 +354,14 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config,
     }
     if (burstAfterGiven && cfg.faults.burstBytes == 0) {
         *error = "option --burst-after needs --burst";
+        return false;
+    }
+    if (replugGiven && cfg.faults.unplugAfterBlocks < 0) {
+        *error = "option --replug-after needs --unplug-after";
+        return false;
+    }
+    if (lateMsGiven && cfg.faults.lateSamples == 0) {
+        *error = "option --late-ms needs --late-samples";
         return false;
     }
     *config = std::move(cfg);

@@ -72,8 +72,11 @@ class TavrekSimulator::Engine {
     const SimConfig config_;  // first: the generators are made from it
     mutable std::mutex mutex_;
     mutable std::condition_variable receivedChanged_;
-    std::vector<ReceivedByte> received_;
-    std::vector<std::string> events_;
+    // The latest entries of each record, and how many older ones were let go.
+    std::deque<ReceivedByte> received_;
+    std::size_t receivedDropped_ = 0;
+    std::deque<std::string> events_;
+    std::size_t eventsDropped_ = 0;
     SimStats stats_;
     std::string slavePath_;
     Clock::time_point startTime_{};
@@ -82,7 +85,9 @@ class TavrekSimulator::Engine {
   private:
     void Run();
     void Event(const std::string& text);
+    void Record(const ReceivedByte& byte);
     bool OpenPty(std::string* error);
+    bool OpenWakePipe(std::string* error);
     bool MakeLink(std::string* error);
     void RemoveLink();
     void CloseAll();
@@ -96,6 +101,21 @@ class TavrekSimulator::Engine {
     void BeginSilence(Clock::time_point now);
     void HangUp();
     void HostGone();
+    // Whether the module can send: the line is there and not about to be hung up.
+    bool LineUp() const { return master_ >= 0 && !hangUpAt_; }
+    // The faults that take effect at the end of a block.
+    enum class BlockFault { None, HangUp, FallSilent, Reset, Unplug };
+    BlockFault FaultAfterBlock();
+    void ResetModule(Clock::time_point now, const std::string& why);
+    std::string SlavePathLocked() const {
+        std::lock_guard lock(mutex_);
+        return slavePath_;
+    }
+    void Unplug(Clock::time_point now);
+    void PlugIn(Clock::time_point now);
+    void SendLateSamples(Clock::time_point now);
+    // Samples of the selected axis into out_ (cleared first).
+    void GenerateSamples(int count);
     // Writes stream or reply bytes; what the host's full queue does not take is lost, as bytes
     // would be on a real line.
     void Send(const std::uint8_t* data, std::size_t size);
@@ -123,6 +143,13 @@ class TavrekSimulator::Engine {
     bool hostGone_ = false;
     bool hungUp_ = false;
     std::optional<Clock::time_point> hangUpAt_;
+    bool loseNextStop_ = false;
+    bool stopLossUsed_ = false;
+    bool resetUsed_ = false;
+    bool unplugUsed_ = false;
+    std::optional<Clock::time_point> replugAt_;
+    // Samples still held back by the adapter: when they are due, and how many.
+    std::deque<std::pair<Clock::time_point, int>> late_;
     std::vector<std::uint8_t> out_;
 };
 
@@ -160,6 +187,12 @@ bool TavrekSimulator::Engine::OpenPty(std::string* error) {
         *error = ErrnoText("cannot set the pseudo-terminal to raw mode");
         return false;
     }
+    std::lock_guard lock(mutex_);
+    slavePath_ = name;
+    return true;
+}
+
+bool TavrekSimulator::Engine::OpenWakePipe(std::string* error) {
     int pipeFds[2] = {-1, -1};
     if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         *error = ErrnoText("cannot create the wake-up pipe");
@@ -167,8 +200,6 @@ bool TavrekSimulator::Engine::OpenPty(std::string* error) {
     }
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
-    std::lock_guard lock(mutex_);
-    slavePath_ = name;
     return true;
 }
 
@@ -232,7 +263,8 @@ bool TavrekSimulator::Engine::Start(std::string* error) {
         return false;
     }
     stopRequested_ = false;
-    if (!OpenPty(error) || (!config_.linkPath.empty() && !MakeLink(error))) {
+    if (!OpenWakePipe(error) || !OpenPty(error) ||
+        (!config_.linkPath.empty() && !MakeLink(error))) {
         CloseAll();
         std::lock_guard lock(mutex_);
         slavePath_.clear();
@@ -245,6 +277,14 @@ bool TavrekSimulator::Engine::Start(std::string* error) {
     }
     if (config_.faults.silentAfterBlocks == 0) {
         BeginSilence(Clock::now());
+    }
+    if (config_.faults.streamingAtStart) {
+        moduleSpeed_ = kFastSpeed;
+        {
+            std::lock_guard lock(mutex_);
+            stats_.moduleSpeed = moduleSpeed_;
+        }
+        StartStream(Clock::now());
     }
     observedSpeed_ = ObserveSpeed(kStartSpeed);
     thread_ = std::thread([this] { Run(); });
@@ -268,6 +308,22 @@ void TavrekSimulator::Engine::Event(const std::string& text) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%10.3f ms  ", ms);
     events_.push_back(stamp + text);
+    if (events_.size() > RecordLimit) {
+        events_.pop_front();
+        ++eventsDropped_;
+    }
+}
+
+void TavrekSimulator::Engine::Record(const ReceivedByte& byte) {
+    {
+        std::lock_guard lock(mutex_);
+        received_.push_back(byte);
+        if (received_.size() > RecordLimit) {
+            received_.pop_front();
+            ++receivedDropped_;
+        }
+    }
+    receivedChanged_.notify_all();
 }
 
 unsigned TavrekSimulator::Engine::ObserveSpeed(unsigned fallback) const {
@@ -296,22 +352,30 @@ void TavrekSimulator::Engine::Run() {
         if (hangUpAt_ && now >= *hangUpAt_) {
             HangUp();
         }
-        if (!hungUp_ && !hostGone_ && !hangUpAt_) {
+        if (replugAt_ && now >= *replugAt_) {
+            PlugIn(now);
+        }
+        if (LineUp()) {
             SendReplies(now);
+            SendLateSamples(now);
             Pace(now);
         }
 
         Clock::duration timeout = kIdlePoll;
         if (hungUp_) {
             timeout = std::chrono::hours(1);
-        } else if (hostGone_) {
-            timeout = kNoHostPoll;
-        } else {
+        } else if (LineUp()) {
+            if (hostGone_) {
+                timeout = kNoHostPoll;
+            }
             if (streaming_ && !silent_) {
                 timeout = std::min<Clock::duration>(timeout, kStreamPoll);
             }
             if (!replies_.empty()) {
                 timeout = std::min<Clock::duration>(timeout, replies_.front() - now);
+            }
+            if (!late_.empty()) {
+                timeout = std::min<Clock::duration>(timeout, late_.front().first - now);
             }
         }
         if (silent_ && resumeAt_) {
@@ -320,10 +384,13 @@ void TavrekSimulator::Engine::Run() {
         if (hangUpAt_ && !hungUp_) {
             timeout = std::min<Clock::duration>(timeout, *hangUpAt_ - now);
         }
+        if (replugAt_) {
+            timeout = std::min<Clock::duration>(timeout, *replugAt_ - now);
+        }
 
         // While nobody has the slave open the master reports a hang-up at once, so it is left out
         // of the poll and looked at again after a pause.
-        const bool watchMaster = !hungUp_ && !hostGone_;
+        const bool watchMaster = master_ >= 0 && !hungUp_ && !hostGone_;
         fds[0] = {wakeRead_, POLLIN, 0};
         fds[1] = {watchMaster ? master_ : -1, POLLIN, 0};
         const timespec ts = ToTimespec(timeout);
@@ -336,7 +403,7 @@ void TavrekSimulator::Engine::Run() {
         if (stopRequested_) {
             break;
         }
-        if (hungUp_) {
+        if (master_ < 0) {
             continue;
         }
         if (hostGone_) {
@@ -370,14 +437,10 @@ void TavrekSimulator::Engine::ReadFromHost(Clock::time_point now) {
                 rec.value = buffer[i];
                 rec.lineSpeed = heard ? moduleSpeed_ : after;
                 rec.heard = heard;
-                {
-                    std::lock_guard lock(mutex_);
-                    received_.push_back(rec);
-                }
-                receivedChanged_.notify_all();
+                Record(rec);
                 if (heard) {
                     Handle(buffer[i], now);
-                    if (hungUp_) {
+                    if (master_ < 0) {
                         return;
                     }
                 }
@@ -397,11 +460,9 @@ void TavrekSimulator::Engine::ReadFromHost(Clock::time_point now) {
 }
 
 void TavrekSimulator::Engine::HostGone() {
+    // A module has no way of telling that the host closed its end: a stream goes on.
     hostGone_ = true;
     replies_.clear();
-    if (streaming_) {
-        StopStream("the host closed the line");
-    }
 }
 
 void TavrekSimulator::Engine::Handle(std::uint8_t byte, Clock::time_point now) {
@@ -431,10 +492,21 @@ void TavrekSimulator::Engine::Handle(std::uint8_t byte, Clock::time_point now) {
             axis_ = byte - '0';
             break;
         case '8':
-            if (streaming_) {
-                StopStream("stopped by the host");
-            } else {
+            if (!streaming_) {
                 StartStream(now);
+            } else if (loseNextStop_) {
+                loseNextStop_ = false;
+                {
+                    std::lock_guard lock(mutex_);
+                    ++stats_.stopsLost;
+                }
+                Event("stop byte lost on the line; streaming on");
+            } else {
+                StopStream("stopped by the host");
+                if (config_.faults.lateSamples > 0) {
+                    late_.emplace_back(now + std::chrono::milliseconds(config_.faults.lateMs),
+                                       config_.faults.lateSamples);
+                }
             }
             break;
         default:
@@ -484,6 +556,62 @@ void TavrekSimulator::Engine::SendReplies(Clock::time_point now) {
     }
 }
 
+void TavrekSimulator::Engine::GenerateSamples(int count) {
+    out_.clear();
+    std::lock_guard lock(mutex_);
+    SignalGenerator& generator = generators_[static_cast<std::size_t>(axis_)];
+    for (int i = 0; i < count; ++i) {
+        out_.push_back(generator.Next());
+    }
+}
+
+void TavrekSimulator::Engine::SendLateSamples(Clock::time_point now) {
+    while (!late_.empty() && late_.front().first <= now) {
+        const int count = late_.front().second;
+        late_.pop_front();
+        if (silent_) {
+            continue;
+        }
+        GenerateSamples(count);
+        Send(out_.data(), out_.size());
+        {
+            std::lock_guard lock(mutex_);
+            stats_.lateSamplesSent += static_cast<std::uint64_t>(count);
+        }
+        Event(std::to_string(count) + " late samples delivered");
+    }
+}
+
+TavrekSimulator::Engine::BlockFault TavrekSimulator::Engine::FaultAfterBlock() {
+    const SimFaults& faults = config_.faults;
+    const auto at = [this](int blocks) {
+        return blocks > 0 && blocks_ == static_cast<std::uint64_t>(blocks);
+    };
+    if (faults.burstBytes > 0 && (faults.burstAfterBlock == 0 ||
+                                  blocks_ == static_cast<std::uint64_t>(faults.burstAfterBlock))) {
+        out_.insert(out_.end(), static_cast<std::size_t>(faults.burstBytes), faults.burstByte);
+    }
+    if (!stopLossUsed_ && at(faults.loseStopAfterBlocks)) {
+        stopLossUsed_ = true;
+        loseNextStop_ = true;
+    }
+    if (at(faults.hangUpAfterBlocks)) {
+        return BlockFault::HangUp;
+    }
+    if (!unplugUsed_ && at(faults.unplugAfterBlocks)) {
+        unplugUsed_ = true;
+        return BlockFault::Unplug;
+    }
+    if (!resetUsed_ && at(faults.resetAfterBlocks)) {
+        resetUsed_ = true;
+        return BlockFault::Reset;
+    }
+    if (!silenceUsed_ && at(faults.silentAfterBlocks)) {
+        return BlockFault::FallSilent;
+    }
+    return BlockFault::None;
+}
+
 void TavrekSimulator::Engine::Pace(Clock::time_point now) {
     if (!streaming_ || silent_) {
         return;
@@ -500,12 +628,11 @@ void TavrekSimulator::Engine::Pace(Clock::time_point now) {
         return;
     }
     out_.clear();
-    bool hangUp = false;
-    bool fallSilent = false;
+    BlockFault fault = BlockFault::None;
     {
         std::lock_guard lock(mutex_);
         SignalGenerator& generator = generators_[static_cast<std::size_t>(axis_)];
-        for (int i = 0; i < due; ++i) {
+        for (int i = 0; i < due && fault == BlockFault::None; ++i) {
             out_.push_back(generator.Next());
             ++streamSamples_;
             ++stats_.samplesSent;
@@ -514,33 +641,85 @@ void TavrekSimulator::Engine::Pace(Clock::time_point now) {
             }
             ++blocks_;
             ++stats_.blocksSent;
-            if (faults.burstBytes > 0 &&
-                (faults.burstAfterBlock == 0 ||
-                 blocks_ == static_cast<std::uint64_t>(faults.burstAfterBlock))) {
-                out_.insert(out_.end(), static_cast<std::size_t>(faults.burstBytes),
-                            faults.burstByte);
-            }
-            if (faults.hangUpAfterBlocks > 0 &&
-                blocks_ == static_cast<std::uint64_t>(faults.hangUpAfterBlocks)) {
-                hangUp = true;
-                break;
-            }
-            if (!silenceUsed_ && faults.silentAfterBlocks > 0 &&
-                blocks_ == static_cast<std::uint64_t>(faults.silentAfterBlocks)) {
-                fallSilent = true;
-                break;
-            }
+            fault = FaultAfterBlock();
         }
     }
     Send(out_.data(), out_.size());
-    if (hangUp) {
-        // Closing the master throws away whatever the slave has not read yet, so the line goes
-        // quiet first and is closed once the host has had time to take the last block.
-        hangUpAt_ = now + kHangUpGrace;
-        Event("hangs up in " + std::to_string(kHangUpGrace.count()) + " ms");
-    } else if (fallSilent) {
-        BeginSilence(now);
+    switch (fault) {
+        case BlockFault::HangUp:
+            // Closing the master throws away whatever the slave has not read yet, so the line
+            // goes quiet first and is closed once the host has had time to take the last block.
+            hangUpAt_ = now + kHangUpGrace;
+            Event("hangs up in " + std::to_string(kHangUpGrace.count()) + " ms");
+            break;
+        case BlockFault::FallSilent:
+            BeginSilence(now);
+            break;
+        case BlockFault::Reset:
+            ResetModule(now, "reset after " + std::to_string(blocks_) + " blocks");
+            break;
+        case BlockFault::Unplug:
+            Unplug(now);
+            break;
+        case BlockFault::None:
+            break;
     }
+}
+
+void TavrekSimulator::Engine::ResetModule(Clock::time_point, const std::string& why) {
+    streaming_ = false;
+    moduleSpeed_ = kStartSpeed;
+    axis_ = 0;
+    loseNextStop_ = false;
+    replies_.clear();
+    late_.clear();
+    {
+        std::lock_guard lock(mutex_);
+        stats_.streaming = false;
+        stats_.moduleSpeed = moduleSpeed_;
+        ++stats_.resets;
+    }
+    Event("module " + why + "; listening at 38400 baud");
+}
+
+void TavrekSimulator::Engine::Unplug(Clock::time_point now) {
+    // Published before the line goes, so that whoever sees it gone also sees why.
+    ResetModule(now, "unpowered");
+    Event("adapter pulled out after " + std::to_string(blocks_) + " blocks");
+    RemoveLink();
+    {
+        std::lock_guard lock(mutex_);
+        stats_.unplugged = true;
+        slavePath_.clear();
+    }
+    close(master_);
+    master_ = -1;
+    hostGone_ = false;
+    const double seconds = config_.faults.replugAfterSeconds;
+    if (seconds >= 0.0) {
+        replugAt_ = now + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(seconds));
+    }
+}
+
+void TavrekSimulator::Engine::PlugIn(Clock::time_point) {
+    replugAt_.reset();
+    std::string error;
+    if (!OpenPty(&error) || (!config_.linkPath.empty() && !MakeLink(&error))) {
+        Event("cannot plug the adapter back in: " + error);
+        if (master_ >= 0) {
+            close(master_);
+            master_ = -1;
+        }
+        return;
+    }
+    observedSpeed_ = ObserveSpeed(kStartSpeed);
+    {
+        std::lock_guard lock(mutex_);
+        stats_.unplugged = false;
+        ++stats_.replugs;
+    }
+    Event("adapter plugged back in as " + SlavePathLocked());
 }
 
 void TavrekSimulator::Engine::BeginSilence(Clock::time_point now) {
@@ -571,6 +750,7 @@ void TavrekSimulator::Engine::HangUp() {
     hungUp_ = true;
     streaming_ = false;
     replies_.clear();
+    late_.clear();
     Event("hung up after " + std::to_string(blocks_) + " blocks");
 }
 
@@ -625,31 +805,45 @@ std::chrono::steady_clock::time_point TavrekSimulator::StartTime() const {
 }
 
 std::vector<ReceivedByte> TavrekSimulator::Received() const {
-    return ReceivedSince(0);
+    std::lock_guard lock(engine_->mutex_);
+    return {engine_->received_.begin(), engine_->received_.end()};
 }
+
+namespace {
+
+// The entries of a bounded record from absolute index `index` on; `dropped` older entries have
+// been let go, so an index among them starts at the oldest one kept.
+template <typename T>
+std::vector<T> Since(const std::deque<T>& kept, std::size_t dropped, std::size_t index) {
+    const std::size_t first = index > dropped ? index - dropped : 0;
+    if (first >= kept.size()) {
+        return {};
+    }
+    return {kept.begin() + static_cast<std::ptrdiff_t>(first), kept.end()};
+}
+
+}  // namespace
 
 std::vector<ReceivedByte> TavrekSimulator::ReceivedSince(std::size_t index) const {
     std::lock_guard lock(engine_->mutex_);
-    const auto& all = engine_->received_;
-    if (index >= all.size()) {
-        return {};
-    }
-    return {all.begin() + static_cast<std::ptrdiff_t>(index), all.end()};
+    return Since(engine_->received_, engine_->receivedDropped_, index);
+}
+
+std::size_t TavrekSimulator::ReceivedCount() const {
+    std::lock_guard lock(engine_->mutex_);
+    return engine_->receivedDropped_ + engine_->received_.size();
 }
 
 bool TavrekSimulator::WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(engine_->mutex_);
-    return engine_->receivedChanged_.wait_for(lock, timeout,
-                                              [&] { return engine_->received_.size() >= count; });
+    return engine_->receivedChanged_.wait_for(lock, timeout, [&] {
+        return engine_->receivedDropped_ + engine_->received_.size() >= count;
+    });
 }
 
 std::vector<std::string> TavrekSimulator::EventsSince(std::size_t index) const {
     std::lock_guard lock(engine_->mutex_);
-    const auto& all = engine_->events_;
-    if (index >= all.size()) {
-        return {};
-    }
-    return {all.begin() + static_cast<std::ptrdiff_t>(index), all.end()};
+    return Since(engine_->events_, engine_->eventsDropped_, index);
 }
 
 SimStats TavrekSimulator::Stats() const {

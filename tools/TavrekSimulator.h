@@ -23,8 +23,8 @@
 // - "G", "Q", "S" are accepted and change nothing. "0" and "1" select the X and Y axis (X at
 // start).
 // - "8" starts a stream of unsigned 8-bit samples of the selected axis at the pace of the line
-//   (128000 baud carries 12.8 bytes per millisecond); the next "8" stops it. A stream stops too
-//   when the host closes the slave side.
+//   (128000 baud carries 12.8 bytes per millisecond); the next "8" stops it. A module cannot
+//   tell that the host has closed its end of the line, so a stream goes on until it is stopped.
 // - A sample is round(volts * 255 / 3.1), clipped to 0..255. Each axis has its own sample index
 //   that runs on over every sample streamed for it, so the waveform is continuous across blocks.
 // - A block is 64 consecutive samples of one stream, counted from the "8" that started it.
@@ -34,6 +34,9 @@
 // when the module reads it (within a millisecond or so of its arrival). The one exception is "9":
 // the host switches to 128000 right after sending it, so "9" is also heard when the line ran at
 // the module's speed at the module's previous look (at most about 10 ms before the byte).
+//
+// The record of received bytes and of events keeps the latest entries only (see RecordLimit), so
+// that a simulator left running for hours does not grow; indices count every entry ever made.
 //
 // Threading: Start runs the module on a thread of its own; every public member may be called
 // from any thread.
@@ -66,7 +69,8 @@ struct SimFaults {
     // The reply to "P" at 128000 baud: "" never answers, "QQ" answers with two bytes, any other
     // text is a wrong answer.
     std::string answer = "Q";
-    // Delay of the reply after the "P" in milliseconds; above 200 the host has given up.
+    // Delay of the reply after the "P" in milliseconds; the host waits 150 ms for it, so a reply
+    // later than that is not seen.
     int answerDelayMs = 0;
     // After this many blocks the module sends nothing at all (samples and replies); -1 = never.
     int silentAfterBlocks = -1;
@@ -83,6 +87,24 @@ struct SimFaults {
     // line goes quiet at the end of the block and is closed 100 ms later, because closing throws
     // away whatever the host has not read yet.
     int hangUpAfterBlocks = -1;
+    // The "8" that should stop the stream after this many blocks is lost on the line (once); the
+    // module streams on until the next "8". -1 = never.
+    int loseStopAfterBlocks = -1;
+    // The module resets after this many blocks (once), as after a glitch of its supply: it stops
+    // streaming and listens at 38400 baud again, with the X axis selected. -1 = never.
+    int resetAfterBlocks = -1;
+    // The adapter is pulled out after this many blocks (once): the line is gone at once, and so
+    // is the link. It is plugged back in replugAfterSeconds later as a new pseudo-terminal
+    // behind the same link; the module, powered through it, starts afresh. -1 = never.
+    int unplugAfterBlocks = -1;
+    double replugAfterSeconds = 3.0;
+    // The module is already streaming the X axis at 128000 baud when the simulator starts, as
+    // one left so by a host that was killed in the middle of a block.
+    bool streamingAtStart = false;
+    // Each time the host stops a stream, this many further samples reach the host lateMs after
+    // the stop, as an adapter that holds bytes back delivers them. 0 = none.
+    int lateSamples = 0;
+    int lateMs = 16;
 };
 
 struct SimConfig {
@@ -115,7 +137,12 @@ struct SimStats {
     unsigned moduleSpeed = 38400;    // the speed the module listens at now
     bool streaming = false;
     bool silent = false;
-    bool hungUp = false;  // the master was closed by the hang-up fault
+    bool hungUp = false;          // the master was closed by the hang-up fault
+    bool unplugged = false;       // the adapter is out (between unplug and replug)
+    std::uint64_t replugs = 0;    // times the adapter was plugged back in
+    std::uint64_t resets = 0;     // module resets
+    std::uint64_t stopsLost = 0;  // stop bytes lost on the line
+    std::uint64_t lateSamplesSent = 0;
 };
 
 class TavrekSimulator {
@@ -131,19 +158,26 @@ class TavrekSimulator {
     // Stops the thread, closes the master side and removes the link. Safe to call repeatedly.
     void Stop();
 
-    // The slave device the host opens, e.g. "/dev/pts/7"; empty before Start.
+    // The slave device the host opens, e.g. "/dev/pts/7"; empty before Start and while the
+    // adapter is unplugged, and a new one after it was plugged back in.
     std::string SlavePath() const;
     // The moment Start opened the line; received-byte times are on the same clock.
     std::chrono::steady_clock::time_point StartTime() const;
 
-    // Every byte received so far, oldest first; ReceivedSince(n) only those from index n on.
+    // The entries each record keeps; older ones are let go.
+    static constexpr std::size_t RecordLimit = 65536;
+
+    // The bytes received so far that the record still holds, oldest first; ReceivedSince(n)
+    // only those from index n on (an index counts every byte ever received).
     std::vector<ReceivedByte> Received() const;
     std::vector<ReceivedByte> ReceivedSince(std::size_t index) const;
+    // How many bytes have been received in all.
+    std::size_t ReceivedCount() const;
     // Waits until at least `count` bytes have been received; false on timeout.
     bool WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
 
     // Human-readable events (handshake answered, stream started, faults taking effect), oldest
-    // first, each prefixed with milliseconds since Start.
+    // first, each prefixed with milliseconds since Start; indexed as the received bytes are.
     std::vector<std::string> EventsSince(std::size_t index) const;
 
     SimStats Stats() const;

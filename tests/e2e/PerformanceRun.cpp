@@ -57,6 +57,7 @@ class MeasuringHost final : public ModuleHost {
         inner_.MessageBox(text);
     }
     bool PumpOneMessage() override { return inner_.PumpOneMessage(); }
+    bool MainWindowClosing() const override { return inner_.MainWindowClosing(); }
     void InvalidateClient() override { inner_.InvalidateClient(); }
     void KillTimerAndClose() override { inner_.KillTimerAndClose(); }
     void DefaultProcessing() override {

@@ -31,6 +31,7 @@ class RecordingClock final : public ModuleClock {
         real.Sleep(milliseconds);
     }
     std::time_t Time() override { return real.Time(); }
+    std::int64_t SteadyMs() override { return real.SteadyMs(); }
     std::vector<std::uint32_t> sleeps;
 
   private:
@@ -103,6 +104,28 @@ TEST_F(ConnectionSimTest, ModuleThatDoesNotAnswerAsExpectedGivesResultFour) {
         EXPECT_TRUE(host.profileWrites.empty());
         connection.TearDown();
     }
+}
+
+TEST_F(ConnectionSimTest, ModuleLeftStreamingIsStoppedAtItsOwnSpeedAndConnectionGoesOn) {
+    SimConfig config;
+    config.faults.streamingAtStart = true;
+    StartSim(config);
+    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = SimComNumber;
+    connection.ConnectAtStartup(host);
+
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(host.dialogShown.empty());
+    EXPECT_FALSE(Sim().Stats().streaming);
+    ASSERT_TRUE(Sim().WaitForReceived(7, 2000ms));
+    const std::vector<ReceivedByte> bytes = Sim().Received();
+    ASSERT_EQ(ReceivedText(), "P89PGQS");
+    // "P" and "9" at 38400 go past a module that listens at 128000; the "8" at 128000 stops it.
+    const bool heard[] = {false, true, false, true, true, true, true};
+    for (const int i : {0, 1, 3, 4, 5, 6}) {
+        EXPECT_EQ(bytes[i].heard, heard[i]) << "byte " << i;
+    }
+    EXPECT_EQ(bytes[1].lineSpeed, 128000u);
+    EXPECT_EQ(host.profileWrites, (std::vector<int>{SimComNumber}));
 }
 
 TEST_F(ConnectionSimTest, PortThatCannotBeOpenedGivesResultOne) {

@@ -28,6 +28,8 @@ class FakeModulePort final : public CComPort {
     std::vector<std::uint8_t> written;
     std::deque<std::uint8_t> incoming;
     std::function<void(std::uint8_t)> onWrite;
+    // Called whenever the queue is looked at: lets a far end that streams add bytes.
+    std::function<void()> onStatus;
     // Counts asked of every Read, in order.
     std::vector<unsigned> readRequests;
     // At most this many bytes per Read (0 = no limit).
@@ -44,6 +46,9 @@ class FakeModulePort final : public CComPort {
     int OpenDevice() override { return 0; }
     int Close() override { return 0; }
     BufferStatus* GetBufferStatus(BufferStatus* status, int) override {
+        if (onStatus) {
+            onStatus();
+        }
         *status = BufferStatus{};
         status->rxKnown = 1;
         status->rxCount =
@@ -130,6 +135,7 @@ class FakeClock final : public ModuleClock {
         nowMs += timeStepMs;
         return static_cast<std::time_t>(nowMs / 1000);
     }
+    std::int64_t SteadyMs() override { return nowMs; }
     std::int64_t nowMs;
     std::int64_t sleptMs = 0;
     std::int64_t timeStepMs = 1;
@@ -148,13 +154,17 @@ class FakeHost final : public ModuleHost {
         ++pumps;
         return pump ? pump() : false;
     }
+    bool MainWindowClosing() const override { return closing; }
     void InvalidateClient() override { ++invalidations; }
     void KillTimerAndClose() override { ++closes; }
     void DefaultProcessing() override { ++defaultProcessing; }
+    // Without a script the user asks to terminate, so that a retry loop never runs for ever.
     void RunPortSelectionDialog(int& portNumber) override {
         dialogShown.push_back(portNumber);
         if (dialog) {
             dialog(portNumber);
+        } else {
+            portNumber = 1000;
         }
     }
     int GetProfileInt(const char* section, const char* entry, int defaultValue) override {
@@ -185,6 +195,7 @@ class FakeHost final : public ModuleHost {
     std::map<std::string, int> profile;
     std::vector<ProfileRead> profileReads;
     std::vector<int> profileWrites;
+    bool closing = false;
     int pumps = 0;
     int invalidations = 0;
     int closes = 0;

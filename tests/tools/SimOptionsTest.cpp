@@ -70,6 +70,18 @@ TEST(SimOptions, EveryOptionReachesTheConfiguration) {
     EXPECT_DOUBLE_EQ(config.faults.streamBytesPerSecond, 1280.0);
     ASSERT_TRUE(Parse({"--answer", "R"}, &config, &error)) << error;
     EXPECT_EQ(config.faults.answer, "R");
+    ASSERT_TRUE(Parse(
+        {"--lose-stop-after", "4", "--reset-after", "5", "--unplug-after", "6", "--replug-after",
+         "2.5", "--streaming-at-start", "--late-samples", "7", "--late-ms=30"},
+        &config, &error))
+        << error;
+    EXPECT_EQ(config.faults.loseStopAfterBlocks, 4);
+    EXPECT_EQ(config.faults.resetAfterBlocks, 5);
+    EXPECT_EQ(config.faults.unplugAfterBlocks, 6);
+    EXPECT_DOUBLE_EQ(config.faults.replugAfterSeconds, 2.5);
+    EXPECT_TRUE(config.faults.streamingAtStart);
+    EXPECT_EQ(config.faults.lateSamples, 7);
+    EXPECT_EQ(config.faults.lateMs, 30);
 
     // Defaults: a well-behaved module.
     ASSERT_TRUE(Parse({}, &config, &error));
@@ -102,6 +114,11 @@ TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
         {{"--stream-rate", "0"}, "--stream-rate"},
         {{"--resume-after", "2"}, "--resume-after needs --silent-after"},
         {{"--burst-after", "2"}, "--burst-after needs --burst"},
+        {{"--replug-after", "2"}, "--replug-after needs --unplug-after"},
+        {{"--late-ms", "20"}, "--late-ms needs --late-samples"},
+        {{"--late-samples", "0"}, "--late-samples"},
+        {{"--reset-after", "0"}, "--reset-after"},
+        {{"--streaming-at-start=1"}, "--streaming-at-start takes no value"},
         {{"--record=yes"}, "--record takes no value"},
         {{"--link", ""}, "--link"},
     };
@@ -118,11 +135,14 @@ TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
 TEST(SimOptions, HelpNamesEveryOption) {
     const std::string usage = SimUsage();
     for (const char* name :
-         {"--link",        "--x-dc",        "--y-dc",         "--x-tone",       "--y-tone",
-          "--x-noise",     "--y-noise",     "--seed",         "--no-answer",    "--double-answer",
-          "--answer",      "--late-answer", "--silent-after", "--resume-after", "--burst",
-          "--burst-after", "--burst-byte",  "--stream-rate",  "--slow-stream",  "--hang-up-after",
-          "--record",      "--verbose",     "--help"}) {
+         {"--link",         "--x-dc",          "--y-dc",         "--x-tone",
+          "--y-tone",       "--x-noise",       "--y-noise",      "--seed",
+          "--no-answer",    "--double-answer", "--answer",       "--late-answer",
+          "--silent-after", "--resume-after",  "--burst",        "--burst-after",
+          "--burst-byte",   "--stream-rate",   "--slow-stream",  "--hang-up-after",
+          "--record",       "--verbose",       "--help",         "--lose-stop-after",
+          "--reset-after",  "--unplug-after",  "--replug-after", "--streaming-at-start",
+          "--late-samples", "--late-ms"}) {
         EXPECT_NE(usage.find(std::string(name) + " "), std::string::npos) << name;
         SimConfig config;
         std::string error;
