@@ -1,5 +1,6 @@
 // The Win32 port over a real pseudo-terminal, with the platform seam driving what a
 // pseudo-terminal cannot show (modem lines, line errors, hold flags, full queues, failures).
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -622,6 +623,32 @@ TEST_F(Win32PortTest, OpenFailuresAreRecorded) {
     CWin32Port port(kIndex, 4096, 2048, 0);
     EXPECT_EQ(port.PendingError(), COM_ERR_IN_USE);
     EXPECT_EQ(PortOpenCount[kIndex], 0);
+}
+
+TEST_F(Win32PortTest, RefusedAndFailedPortsLeaveNoDescriptorBehind) {
+    const auto openDescriptors = [] {
+        int count = 0;
+        if (DIR* dir = opendir("/proc/self/fd")) {
+            while (readdir(dir) != nullptr) {
+                ++count;
+            }
+            closedir(dir);
+        }
+        return count;
+    };
+    const int before = openDescriptors();
+    {
+        CWin32Port held(kIndex, 4096, 2048, 0);
+        CWin32Port second(kIndex, 4096, 2048, 0);  // refused: the index is in use
+        EXPECT_EQ(second.PendingError(), COM_ERR_IN_USE);
+    }
+    SerialSeam::FailCall(SerialCall::SetCommState, ERROR_GEN_FAILURE, 1);
+    { CWin32Port unconfigured(kIndex, 4096, 2048, 0); }  // opened, then its settings refused
+    SetComDevicePath(kCom, "/dev/null");
+    { CWin32Port notATerminal(kIndex, 4096, 2048, 0); }
+    SetComDevicePath(kCom, "/nonexistent/tty");
+    { CWin32Port missing(kIndex, 4096, 2048, 0); }
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST_F(Win32PortTest, MapSystemErrorTranslatesOnlyLegacyDriverStatus) {
