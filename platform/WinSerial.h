@@ -22,11 +22,12 @@
 //   events without readable lines; EV_ERR and EV_BREAK without error counters) rather than wait
 //   for ever; a SetCommMask ends a wait in progress with no event.
 //
-// Threads: the serial calls are for one thread, the program's user-interface thread, which is
-// the only one that talks to the module; they take no locks. The one exception is SetCommMask,
-// which another thread may call to end that thread's WaitCommEvent. Handles are numbers that are
-// never reused, so a handle kept after CloseHandle fails with ERROR_INVALID_HANDLE instead of
-// reaching a device opened later. GetLastError is per thread.
+// Threads: the serial calls are for one thread. The program makes every one of them from its
+// user-interface thread, the only one that talks to the module, so the layer takes no locks
+// rather than half-protect devices that are used after a lock is dropped. The one exception is
+// SetCommMask, which another thread may call to end that thread's WaitCommEvent. Handles are
+// numbers that are never reused, so a handle kept after CloseHandle fails with
+// ERROR_INVALID_HANDLE instead of reaching a device opened later. GetLastError is per thread.
 #pragma once
 
 #include <cstdarg>
