@@ -3,6 +3,7 @@
 // bytes that have not arrived.
 #include "Win32Port.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -22,6 +23,14 @@ constexpr DWORD kDefaultBaudRate = 19200;
 constexpr WORD kDefaultXoffLimit = 128;
 constexpr char kXonChar = 0x11;
 constexpr char kXoffChar = 0x13;
+
+// The driver's queue sizes are 16-bit: a larger size asks for the largest there is (masking
+// would turn 65536 into 0 and refuse every write).
+constexpr std::uint32_t kMaxQueueSize = 0xFFFFu;
+
+std::uint32_t QueueSize(std::uint32_t size) {
+    return std::min(size, kMaxQueueSize);
+}
 
 // Characters of the status lines are widened as signed values, as the driver's char fields are.
 int SignedChar(char c) {
@@ -44,8 +53,8 @@ CWin32Port::CWin32Port(int index, unsigned rxSize, unsigned txSize, int deferOpe
         pendingError = COM_ERR_NO_MEMORY;
         return;
     }
-    txQueueSize = txSize & 0xFFFFu;
-    rxQueueSize = rxSize & 0xFFFFu;
+    txQueueSize = QueueSize(txSize);
+    rxQueueSize = QueueSize(rxSize);
     pendingError = 0;
     portIndex = index;
     inputFlow = 0;
@@ -208,12 +217,12 @@ int CWin32Port::SetBufferSizes(int rxSize, int xoffLimit, int txSize) {
     Purge(0, 0);
     Purge(1, 0);
     if (rxSize != 0) {
-        rxQueueSize = static_cast<std::uint32_t>(rxSize) & 0xFFFFu;
+        rxQueueSize = QueueSize(static_cast<std::uint32_t>(rxSize));
     }
     if (txSize != 0) {
-        txQueueSize = static_cast<std::uint32_t>(txSize) & 0xFFFFu;
+        txQueueSize = QueueSize(static_cast<std::uint32_t>(txSize));
     }
-    controlBlock->XonLim = static_cast<WORD>(rxSize / 4);
+    controlBlock->XonLim = static_cast<WORD>(std::clamp(rxSize / 4, 0, 0xFFFF));
     if (xoffLimit != 0) {
         controlBlock->XoffLim = static_cast<WORD>(xoffLimit);
     }
@@ -310,7 +319,7 @@ int CWin32Port::Break(int state) {
         pendingError = COM_ERR_BREAK;
         return COM_ERR_BREAK;
     }
-    breakState = static_cast<std::uint16_t>(state);
+    breakState = state == 1 ? 1 : 0;  // sending break or not: the state answered back
     return breakState;
 }
 
@@ -415,6 +424,7 @@ int CWin32Port::SetLineParameters(long baud, char parity, int dataBits, int stop
         return COM_ERR_PARITY;
     }
     DCB& dcb = *controlBlock;
+    const DCB before = dcb;
     dcb.Parity = entry->value;
     dcb.BaudRate = static_cast<DWORD>(baud);
     if (dataBits < 4 || dataBits > 8) {
@@ -432,7 +442,13 @@ int CWin32Port::SetLineParameters(long baud, char parity, int dataBits, int stop
         dcb.StopBits = stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
     }
     if (!SetCommState(device, controlBlock.get())) {
+        // The driver kept the settings in force (a rate it cannot run is refused and put
+        // back), so the copy goes back to them too and reports the line as it runs.
         const int code = MapSystemError();
+        dcb.BaudRate = before.BaudRate;
+        dcb.Parity = before.Parity;
+        dcb.ByteSize = before.ByteSize;
+        dcb.StopBits = before.StopBits;
         pendingError = code;
         return code;
     }
@@ -580,12 +596,13 @@ int CWin32Port::Purge(int direction, int count) {
         PurgeComm(device, PURGE_RXCLEAR);
         return 0;
     }
+    // A negative budget is no budget: the loop runs until the queue is empty, and the count
+    // is never taken below zero, where it would overflow.
     for (;;) {
         if (ReadByte() == COM_ERR_TIMEOUT) {
             return 0;
         }
-        --count;
-        if (count == 0) {
+        if (count > 0 && --count == 0) {
             return COM_ERR_FAILED;
         }
     }

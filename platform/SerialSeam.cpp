@@ -1,5 +1,6 @@
 #include "SerialSeam.h"
 
+#include <climits>
 #include <map>
 #include <mutex>
 
@@ -21,6 +22,12 @@ struct SeamState {
     DWORD modemStatus = 0;
     long inQueue = -1, outQueue = -1;
     bool writesPending = false;
+    long lineChangeQueue = 0;
+    int lineChangeLooksLeft = 0;
+    int lineChangeLooks = 0;
+    std::map<DWORD, DWORD> substitutedRates;
+    bool haveCounters = false;
+    ErrorCounters counters;
     int counts[SERIAL_CALL_COUNT] = {};
     std::vector<std::pair<SerialCall, DWORD>> log;
 };
@@ -47,6 +54,12 @@ void SerialSeam::Reset() {
     s.modemStatus = 0;
     s.inQueue = s.outQueue = -1;
     s.writesPending = false;
+    s.lineChangeQueue = 0;
+    s.lineChangeLooksLeft = 0;
+    s.lineChangeLooks = 0;
+    s.substitutedRates.clear();
+    s.haveCounters = false;
+    s.counters = ErrorCounters{};
     for (int& c : s.counts) {
         c = 0;
     }
@@ -121,6 +134,32 @@ void SerialSeam::SetWritesPending(bool pending) {
     s.writesPending = pending;
 }
 
+void SerialSeam::SetLineChangeOutputQueue(long bytes, int looks) {
+    SeamState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.lineChangeQueue = bytes;
+    s.lineChangeLooksLeft = looks;
+}
+
+int SerialSeam::LineChangeOutputLooks() {
+    SeamState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.lineChangeLooks;
+}
+
+void SerialSeam::SubstituteBaudRate(DWORD asked, DWORD got) {
+    SeamState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.substitutedRates[asked] = got;
+}
+
+void SerialSeam::SetErrorCounters(const ErrorCounters& counters) {
+    SeamState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.haveCounters = true;
+    s.counters = counters;
+}
+
 int SerialSeam::CallCount(SerialCall call) {
     SeamState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
@@ -137,7 +176,9 @@ bool SerialSeam::TakeFailure(SerialCall call, DWORD argument, DWORD& error) {
     SeamState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
     const int index = static_cast<int>(call);
-    ++s.counts[index];
+    if (s.counts[index] < INT_MAX) {
+        ++s.counts[index];
+    }
     if (s.log.size() < kMaxLog) {
         s.log.emplace_back(call, argument);
     }
@@ -183,4 +224,36 @@ bool SerialSeam::WritesPending() {
     SeamState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.writesPending;
+}
+
+bool SerialSeam::LineChangeOutputQueue(long& bytes) {
+    SeamState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.lineChangeLooks < INT_MAX) {
+        ++s.lineChangeLooks;
+    }
+    if (s.lineChangeLooksLeft == 0) {
+        return false;
+    }
+    if (s.lineChangeLooksLeft > 0) {
+        --s.lineChangeLooksLeft;
+    }
+    bytes = s.lineChangeQueue;
+    return true;
+}
+
+void SerialSeam::SubstitutedBaudRate(DWORD asked, unsigned& readBack) {
+    SeamState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    auto found = s.substitutedRates.find(asked);
+    if (found != s.substitutedRates.end()) {
+        readBack = found->second;
+    }
+}
+
+bool SerialSeam::StandInErrorCounters(ErrorCounters& counters) {
+    SeamState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    counters = s.counters;
+    return s.haveCounters;
 }

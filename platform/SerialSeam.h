@@ -1,11 +1,17 @@
 // Test seam of the serial calls: lets a test make a call fail with a chosen Win32 error, report
-// line-error bits and hold flags, set the modem input lines and the queue counts, leave writes
-// in flight, and see which calls were made. Process-wide; Reset() puts everything back.
+// line-error bits, error counters and hold flags, set the modem input lines and the queue
+// counts, leave writes in flight, make the driver substitute a baud rate, and see which calls
+// were made. Process-wide; Reset() puts everything back.
+//
+// Only the test programs have it: the layer is built with it (SORVELL_SERIAL_SEAM) for targets
+// that set the SORVELL_SERIAL_SEAM property, and without it, lock and call log included, for the
+// program and its tools.
 #pragma once
 
 #include <utility>
 #include <vector>
 
+#include "SerialMapping.h"
 #include "WinSerial.h"
 
 enum class SerialCall {
@@ -56,9 +62,18 @@ class SerialSeam {
     // While on, WriteFile hands the bytes over but reports the write as still in flight
     // (ERROR_IO_PENDING); GetOverlappedResult completes it.
     static void SetWritesPending(bool pending);
+    // The output queue as the wait before a speed or framing change sees it: `bytes` for the
+    // next `looks` looks (every look while looks is negative), then the device's own.
+    static void SetLineChangeOutputQueue(long bytes, int looks);
+    // How often that wait has looked at the output queue since the last Reset.
+    static int LineChangeOutputLooks();
+    // After SetCommState asks for `asked` baud, the driver reads back `got` instead.
+    static void SubstituteBaudRate(DWORD asked, DWORD got);
+    // Error counters that the device reports instead of its own (a pseudo-terminal has none).
+    static void SetErrorCounters(const ErrorCounters& counters);
 
     // Calls made since the last Reset, with their main argument (function code, purge flags,
-    // baud rate, byte count; 0 otherwise).
+    // baud rate, byte count; 0 otherwise). Counts stop at the largest int.
     static int CallCount(SerialCall call);
     static std::vector<std::pair<SerialCall, DWORD>> CallLog();
 
@@ -73,4 +88,7 @@ class SerialSeam {
     static LineReport TakeLineReport();
     static bool ModemStatus(DWORD& modemStatus);
     static bool WritesPending();
+    static bool LineChangeOutputQueue(long& bytes);
+    static void SubstitutedBaudRate(DWORD asked, unsigned& readBack);
+    static bool StandInErrorCounters(ErrorCounters& counters);
 };

@@ -3,6 +3,7 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <cerrno>
+#include <cstring>
 
 // <sys/ioctl.h> would drag in the C library's terminal types, which clash with termios2.
 extern "C" int ioctl(int fd, unsigned long request, ...);
@@ -22,9 +23,48 @@ tcflag_t SizeFlag(int dataBits) {
     }
 }
 
+static_assert(sizeof(termios2) <= sizeof(TerminalState::bytes));
+
 }  // namespace
 
-int ApplyTerminalLine(int fd, const TerminalLine& line) {
+TerminalFlags LineFlags(const TerminalLine& line) {
+    TerminalFlags flags;
+    flags.cflagMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    flags.iflagMask = IXON | IXOFF | IXANY;
+    flags.cflag = SizeFlag(line.dataBits);
+    switch (line.parity) {
+        case 1:
+            flags.cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            flags.cflag |= PARENB;
+            break;
+        case 3:
+            flags.cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case 4:
+            flags.cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
+    }
+    if (line.twoStopBits) {
+        flags.cflag |= CSTOPB;
+    }
+    if (line.rtsCtsFlow) {
+        flags.cflag |= CRTSCTS;
+    }
+    // Any character restarting held output (IXANY) would let line noise release it.
+    if (line.xonOutput) {
+        flags.iflag |= IXON;
+    }
+    if (line.xonInput) {
+        flags.iflag |= IXOFF;
+    }
+    return flags;
+}
+
+int ApplyTerminalLine(int fd, const TerminalLine& line, TerminalState* previous) {
     if (line.dataBits < 5 || line.dataBits > 8 || line.parity < 0 || line.parity > 4 ||
         line.baud == 0) {
         return EINVAL;
@@ -33,42 +73,19 @@ int ApplyTerminalLine(int fd, const TerminalLine& line) {
     if (ioctl(fd, TCGETS2, &tio) != 0) {
         return errno;
     }
+    if (previous != nullptr) {
+        std::memcpy(previous->bytes, &tio, sizeof tio);
+    }
     // Raw: bytes pass unchanged in both directions.
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                          ICRNL | IXON | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
+                                          ICRNL | INPCK | IUCLC | IMAXBEL);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN | ECHOE | ECHOK);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS |
-                                          CBAUD | (CBAUD << IBSHIFT));
-    tio.c_cflag |= CLOCAL | CREAD | HUPCL | SizeFlag(line.dataBits);
-    switch (line.parity) {
-        case 1:
-            tio.c_cflag |= PARENB | PARODD;
-            break;
-        case 2:
-            tio.c_cflag |= PARENB;
-            break;
-        case 3:
-            tio.c_cflag |= PARENB | PARODD | CMSPAR;
-            break;
-        case 4:
-            tio.c_cflag |= PARENB | CMSPAR;
-            break;
-        default:
-            break;
-    }
-    if (line.twoStopBits) {
-        tio.c_cflag |= CSTOPB;
-    }
-    if (line.rtsCtsFlow) {
-        tio.c_cflag |= CRTSCTS;
-    }
-    if (line.xonOutput) {
-        tio.c_iflag |= IXON;
-    }
-    if (line.xonInput) {
-        tio.c_iflag |= IXOFF;
-    }
+    tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    tio.c_cflag |= CLOCAL | CREAD | HUPCL;
+    const TerminalFlags flags = LineFlags(line);
+    tio.c_cflag = (tio.c_cflag & ~flags.cflagMask) | flags.cflag;
+    tio.c_iflag = (tio.c_iflag & ~flags.iflagMask) | flags.iflag;
     tio.c_cc[VSTART] = static_cast<cc_t>(line.xonChar);
     tio.c_cc[VSTOP] = static_cast<cc_t>(line.xoffChar);
     tio.c_cc[VMIN] = 0;
@@ -80,6 +97,12 @@ int ApplyTerminalLine(int fd, const TerminalLine& line) {
         return errno;
     }
     return 0;
+}
+
+int RestoreTerminalState(int fd, const TerminalState& state) {
+    struct termios2 tio {};
+    std::memcpy(&tio, state.bytes, sizeof tio);
+    return ioctl(fd, TCSETS2, &tio) == 0 ? 0 : errno;
 }
 
 int ReadTerminalLine(int fd, TerminalLine& line) {

@@ -15,9 +15,29 @@ struct TerminalLine {
     char xoffChar = 0x13;
 };
 
+// The character-format and flow-control flags that a line setting asks of the terminal: the
+// bits of c_cflag and c_iflag under their masks. Raw-mode and speed bits are not among them.
+struct TerminalFlags {
+    unsigned cflag = 0;
+    unsigned cflagMask = 0;
+    unsigned iflag = 0;
+    unsigned iflagMask = 0;
+};
+TerminalFlags LineFlags(const TerminalLine& line);
+
+// The whole terminal state as the driver holds it, to put back a change that the driver did not
+// take as asked.
+struct TerminalState {
+    alignas(8) unsigned char bytes[64];
+};
+
 // Puts the terminal into raw mode (no echo, no line editing, no translation, reads return at
-// once) with the given line settings. Returns 0 or an errno value.
-int ApplyTerminalLine(int fd, const TerminalLine& line);
+// once) with the given line settings. When `previous` is given it receives the state before the
+// change. Returns 0 or an errno value.
+int ApplyTerminalLine(int fd, const TerminalLine& line, TerminalState* previous = nullptr);
+
+// Puts back a state saved by ApplyTerminalLine. Returns 0 or an errno value.
+int RestoreTerminalState(int fd, const TerminalState& state);
 
 // Reads the terminal's present line settings. Returns 0 or an errno value.
 int ReadTerminalLine(int fd, TerminalLine& line);

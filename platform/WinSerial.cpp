@@ -1,28 +1,57 @@
 // The Windows serial calls on POSIX terminals. A handle is one open terminal with the control
 // block last set on it; the control block is kept as set and never rebuilt from termios, since
 // a pseudo-terminal forces its own character format. Transfers complete at once.
+//
+// Built twice: with the test seam (SORVELL_SERIAL_SEAM) for the test programs, and without it
+// for the program, whose serial calls then take no lock and keep no log.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <map>
+#include <memory>
 #include <new>
-#include <set>
 #include <string>
 
 #include "ComDeviceMap.h"
-#include "SerialSeam.h"
+#include "SerialMapping.h"
 #include "TermiosLine.h"
 #include "WinSerial.h"
+#ifdef SORVELL_SERIAL_SEAM
+#include "SerialSeam.h"
+#endif
 
 namespace {
+
+// Longest wait for queued output to leave before a speed or framing change. Bounded because
+// flow control (XOFF, CTS low) may hold output for ever; the change then goes ahead.
+constexpr auto kOutputDrainLimit = std::chrono::milliseconds(20);
+
+// Time given to the line after the output queue reads empty when the driver cannot say whether
+// its transmitter is idle (USB adapters, pseudo-terminals): the last byte may still be in the
+// adapter's FIFO or USB transfer, and the far end must have taken it at the old speed before
+// the change. 10 ms is a full 16-byte FIFO at 19200 baud, or several USB frames.
+constexpr auto kOutputSettle = std::chrono::milliseconds(10);
+
+// A rate read back within 2 % of the one asked is the rate asked: a UART samples mid-bit and
+// tolerates a few percent in all, and drivers report the rate of their nearest divisor. Farther
+// off, the driver has put another rate in force (a 16550 keeps its old one when asked for more
+// than its clock allows; USB drivers fall back).
+constexpr unsigned kRateTolerancePercent = 2;
+
+// The speed that a terminal found at speed 0 (hung up) is opened with.
+constexpr unsigned kSpeedForSpeedZero = 9600;
 
 struct Device {
     int fd = -1;
@@ -30,31 +59,36 @@ struct Device {
     COMMTIMEOUTS timeouts{};
     DWORD inQueueSize = 0;
     DWORD outQueueSize = 0;
-    DWORD eventMask = 0;
+    // The one state another thread may change: SetCommMask ends a wait in WaitCommEvent.
+    std::atomic<DWORD> eventMask{0};
+    std::atomic<unsigned> maskChanges{0};
     bool haveCounters = false;
-    serial_icounter_struct counters{};
+    ErrorCounters counters;
+    // Bytes were handed to the driver since the last speed or framing change.
+    bool writtenSinceLineChange = false;
 };
 
-struct Registry {
-    std::mutex lock;
-    std::set<Device*> devices;
+// Handles are numbers never given out twice, so a handle kept after CloseHandle names no device
+// rather than a device opened later. Used from one thread (see WinSerial.h): no lock.
+struct DeviceTable {
+    std::map<std::uintptr_t, std::unique_ptr<Device>> devices;
+    std::uintptr_t lastId = 0;
 };
 
-Registry& Devices() {
-    static Registry registry;
-    return registry;
+DeviceTable& Devices() {
+    static DeviceTable table;
+    return table;
 }
 
 // The device behind a handle, or nullptr (and ERROR_INVALID_HANDLE) when it names none.
 Device* Lookup(HANDLE handle) {
-    Registry& registry = Devices();
-    std::lock_guard<std::mutex> guard(registry.lock);
-    auto found = registry.devices.find(static_cast<Device*>(handle));
-    if (found == registry.devices.end()) {
+    DeviceTable& table = Devices();
+    auto found = table.devices.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (found == table.devices.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    return *found;
+    return found->second.get();
 }
 
 DWORD Win32Error(int error) {
@@ -98,7 +132,8 @@ BOOL FailErrno() {
     return Fail(Win32Error(errno));
 }
 
-// A seam-injected failure of `call`, if any.
+// A failure of `call` injected by the test seam; never one in the program.
+#ifdef SORVELL_SERIAL_SEAM
 bool Injected(SerialCall call, DWORD argument = 0) {
     DWORD error = 0;
     if (SerialSeam::TakeFailure(call, argument, error)) {
@@ -107,15 +142,14 @@ bool Injected(SerialCall call, DWORD argument = 0) {
     }
     return false;
 }
+#define SEAM_INJECTED(call, argument) Injected(SerialCall::call, argument)
+#else
+#define SEAM_INJECTED(call, argument) false
+#endif
 
 // What most calls do first: take an injected failure, then find the device behind the handle.
 // Answers nullptr, with the last error set, when the call has already failed.
-Device* Enter(SerialCall call, HANDLE handle) {
-    if (Injected(call)) {
-        return nullptr;
-    }
-    return Lookup(handle);
-}
+#define ENTER(call, handle) (SEAM_INJECTED(call, 0) ? nullptr : Lookup(handle))
 
 // The far end has gone (adapter unplugged, pseudo-terminal master closed).
 bool HungUp(int fd) {
@@ -149,59 +183,138 @@ int ComNumber(const char* name) {
     return static_cast<int>(number);
 }
 
-DCB DcbFromTerminal(int fd) {
+DCB DcbFromLine(const TerminalLine& line) {
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
     dcb.fBinary = 1;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fRtsControl = line.rtsCtsFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
     dcb.fTXContinueOnXoff = 1;
-    TerminalLine line;
-    if (ReadTerminalLine(fd, line) == 0) {
-        dcb.BaudRate = line.baud;
-        dcb.ByteSize = static_cast<BYTE>(line.dataBits);
-        dcb.Parity = static_cast<BYTE>(line.parity);
-        dcb.StopBits = line.twoStopBits ? TWOSTOPBITS : ONESTOPBIT;
-        dcb.fOutxCtsFlow = line.rtsCtsFlow ? 1 : 0;
-        if (line.rtsCtsFlow) {
-            dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-        }
-        dcb.fOutX = line.xonOutput ? 1 : 0;
-        dcb.fInX = line.xonInput ? 1 : 0;
-        dcb.XonChar = line.xonChar;
-        dcb.XoffChar = line.xoffChar;
-    } else {
-        dcb.BaudRate = 9600;
-        dcb.ByteSize = 8;
-        dcb.XonChar = 0x11;
-        dcb.XoffChar = 0x13;
-    }
+    dcb.BaudRate = line.baud;
+    dcb.ByteSize = static_cast<BYTE>(line.dataBits);
+    dcb.Parity = static_cast<BYTE>(line.parity);
+    dcb.StopBits = line.twoStopBits ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.fOutxCtsFlow = line.rtsCtsFlow ? 1 : 0;
+    dcb.fOutX = line.xonOutput ? 1 : 0;
+    dcb.fInX = line.xonInput ? 1 : 0;
+    dcb.XonChar = line.xonChar;
+    dcb.XoffChar = line.xoffChar;
     return dcb;
+}
+
+// The driver's error counters, or the seam's stand-in; false when the device keeps none
+// (pseudo-terminals, some drivers).
+bool ReadCounters(const Device& device, ErrorCounters& counters) {
+#ifdef SORVELL_SERIAL_SEAM
+    if (SerialSeam::StandInErrorCounters(counters)) {
+        return true;
+    }
+#endif
+    serial_icounter_struct now{};
+    if (ioctl(device.fd, TIOCGICOUNT, &now) != 0) {
+        return false;
+    }
+    counters.frame = static_cast<unsigned>(now.frame);
+    counters.overrun = static_cast<unsigned>(now.overrun);
+    counters.parity = static_cast<unsigned>(now.parity);
+    counters.brk = static_cast<unsigned>(now.brk);
+    counters.bufOverrun = static_cast<unsigned>(now.buf_overrun);
+    return true;
 }
 
 // Line-error bits from the change of the driver's error counters since the previous call.
 DWORD CounterErrors(Device& device) {
-    serial_icounter_struct now{};
-    if (ioctl(device.fd, TIOCGICOUNT, &now) != 0) {
-        return 0;  // pseudo-terminals and some drivers keep no counters
+    ErrorCounters now;
+    if (!ReadCounters(device, now)) {
+        return 0;
     }
-    DWORD errors = 0;
-    if (device.haveCounters) {
-        const serial_icounter_struct& was = device.counters;
-        if (now.buf_overrun != was.buf_overrun)
-            errors |= CE_RXOVER;
-        if (now.overrun != was.overrun)
-            errors |= CE_OVERRUN;
-        if (now.parity != was.parity)
-            errors |= CE_RXPARITY;
-        if (now.frame != was.frame)
-            errors |= CE_FRAME;
-        if (now.brk != was.brk)
-            errors |= CE_BREAK;
-    }
+    const DWORD errors = device.haveCounters ? CommErrorsFromCounters(device.counters, now) : 0;
     device.counters = now;
     device.haveCounters = true;
     return errors;
+}
+
+// The input lines as MS_... bits; false (errno set) when the device has none to read.
+bool ReadModemStatus(const Device& device, DWORD& status) {
+#ifdef SORVELL_SERIAL_SEAM
+    if (SerialSeam::ModemStatus(status)) {
+        return true;
+    }
+#endif
+    int lines = 0;
+    if (ioctl(device.fd, TIOCMGET, &lines) != 0) {
+        return false;
+    }
+    status = ModemStatusFromLines(lines);
+    return true;
+}
+
+// Bytes handed to the driver and not yet sent; 0 when the driver cannot tell.
+long OutputQueued(const Device& device) {
+    int queued = 0;
+    if (ioctl(device.fd, TIOCOUTQ, &queued) != 0 || queued < 0) {
+        return 0;
+    }
+    return queued;
+}
+
+// Before a speed or framing change: lets the bytes already written leave at the speed they were
+// written for (the module's "9" must not go out, or be overtaken, at the new rate). Waits until
+// the output queue is empty and, where the driver tells, the transmitter idle; where it cannot
+// tell, a settle time after the queue is empty. Never longer than kOutputDrainLimit in all.
+void WaitForOutputToLeave(const Device& device) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + kOutputDrainLimit;
+    for (;;) {
+        long queued = OutputQueued(device);
+#ifdef SORVELL_SERIAL_SEAM
+        SerialSeam::LineChangeOutputQueue(queued);
+#endif
+        const Clock::time_point now = Clock::now();
+        if (queued == 0) {
+            int lineStatus = 0;
+            if (ioctl(device.fd, TIOCSERGETLSR, &lineStatus) != 0) {
+                const auto settle = std::min<Clock::duration>(kOutputSettle, deadline - now);
+                if (settle > Clock::duration::zero()) {
+                    Sleep(static_cast<DWORD>(
+                        std::chrono::ceil<std::chrono::milliseconds>(settle).count()));
+                }
+                return;
+            }
+            if (lineStatus & TIOCSER_TEMT) {
+                return;
+            }
+        }
+        if (now >= deadline) {
+            return;
+        }
+        Sleep(1);
+    }
+}
+
+// Whether the driver put the rate asked in force, judged by reading the termios back.
+bool RateTaken(const Device& device, unsigned asked) {
+    TerminalLine now;
+    if (ReadTerminalLine(device.fd, now) != 0) {
+        return true;  // the change was accepted and cannot be read back: nothing to judge
+    }
+#ifdef SORVELL_SERIAL_SEAM
+    SerialSeam::SubstitutedBaudRate(asked, now.baud);
+#endif
+    const unsigned long long difference = now.baud > asked ? now.baud - asked : asked - now.baud;
+    return difference * 100 <= static_cast<unsigned long long>(asked) * kRateTolerancePercent;
+}
+
+// USB adapters hold received bytes up to 16 ms to fill a transfer unless the port asks for low
+// latency; every one-byte answer and block of the module would wait that long. Drivers without
+// the setting (pseudo-terminals, most UARTs) refuse or ignore it, which changes nothing.
+void AskForLowLatency(int fd) {
+    serial_struct info{};
+    if (ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY)) {
+        return;
+    }
+    info.flags |= ASYNC_LOW_LATENCY;
+    ioctl(fd, TIOCSSERIAL, &info);
 }
 
 BOOL ModemBits(Device& device, unsigned long request, int bits) {
@@ -211,92 +324,124 @@ BOOL ModemBits(Device& device, unsigned long request, int bits) {
     return TRUE;
 }
 
-void CloseDevice(Device* device) {
-    ioctl(device->fd, TIOCNXCL);
-    flock(device->fd, LOCK_UN);
-    close(device->fd);
-    delete device;
+// Closes a descriptor on every way out of an open that does not hand it over.
+class DescriptorGuard {
+  public:
+    explicit DescriptorGuard(int fd) : fd_(fd) {}
+    ~DescriptorGuard() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    DescriptorGuard(const DescriptorGuard&) = delete;
+    DescriptorGuard& operator=(const DescriptorGuard&) = delete;
+    int get() const { return fd_; }
+    void release() { fd_ = -1; }
+
+  private:
+    int fd_;
+};
+
+// Refused opens set the last error and answer INVALID_HANDLE_VALUE; may throw std::bad_alloc,
+// which leaves no descriptor open.
+HANDLE OpenTerminal(int comNumber) {
+    const std::string path = ComDevicePath(comNumber);
+    // Only a character device can be a serial line. Anything else that a wrong [Ports] entry
+    // names (a file, a directory, a FIFO, a disk) is refused before it is opened read-write.
+    struct stat named {};
+    if (stat(path.c_str(), &named) != 0) {
+        SetLastError(Win32Error(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!S_ISCHR(named.st_mode)) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return INVALID_HANDLE_VALUE;
+    }
+    DescriptorGuard fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        SetLastError(Win32Error(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    // The same device as the one checked, and a terminal.
+    struct stat opened {};
+    termios probe{};
+    if (fstat(fd.get(), &opened) != 0 || !S_ISCHR(opened.st_mode) ||
+        opened.st_rdev != named.st_rdev || tcgetattr(fd.get(), &probe) != 0) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Unshared, as a Win32 serial open is: the lock keeps other processes out (root included,
+    // which TIOCEXCL does not stop). Closing the descriptor drops it.
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        SetLastError(Win32Error(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+
+    auto device = std::make_unique<Device>();
+    device->fd = fd.get();
+    // Raw at once, with the terminal's own settings, so nothing is held back for a newline; a
+    // terminal left at speed 0 has no rate to keep and gets one.
+    TerminalLine line;
+    if (ReadTerminalLine(fd.get(), line) == 0) {
+        if (line.baud == 0) {
+            line.baud = kSpeedForSpeedZero;
+        }
+        line.xonOutput = line.xonInput = false;
+        ApplyTerminalLine(fd.get(), line);
+    } else {
+        line.baud = kSpeedForSpeedZero;
+    }
+    device->dcb = DcbFromLine(line);
+    AskForLowLatency(fd.get());
+    CounterErrors(*device);
+
+    DeviceTable& table = Devices();
+    const std::uintptr_t id = table.lastId + 1;
+    table.devices.emplace(id, std::move(device));
+    table.lastId = id;
+    ioctl(fd.get(), TIOCEXCL);
+    fd.release();
+    return reinterpret_cast<HANDLE>(id);
 }
 
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR name, DWORD, DWORD, SECURITY_ATTRIBUTES*, DWORD, DWORD, HANDLE) {
     const int comNumber = ComNumber(name);
-    if (Injected(SerialCall::CreateFile, static_cast<DWORD>(comNumber))) {
+    if (SEAM_INJECTED(CreateFile, static_cast<DWORD>(comNumber))) {
         return INVALID_HANDLE_VALUE;
     }
     if (comNumber == 0) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    const std::string path = ComDevicePath(comNumber);
-    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        SetLastError(Win32Error(errno));
-        return INVALID_HANDLE_VALUE;
-    }
-    termios probe{};
-    if (tcgetattr(fd, &probe) != 0) {
-        close(fd);
-        SetLastError(ERROR_INVALID_FUNCTION);  // not a terminal
-        return INVALID_HANDLE_VALUE;
-    }
-    // Unshared, as a Win32 serial open is: the lock keeps other processes out (root included,
-    // which TIOCEXCL does not stop).
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        close(fd);
-        SetLastError(Win32Error(error));
-        return INVALID_HANDLE_VALUE;
-    }
-    ioctl(fd, TIOCEXCL);
-
-    auto* device = new (std::nothrow) Device;
-    if (device == nullptr) {
-        flock(fd, LOCK_UN);
-        close(fd);
+    try {
+        return OpenTerminal(comNumber);
+    } catch (const std::bad_alloc&) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
-    device->fd = fd;
-    device->dcb = DcbFromTerminal(fd);
-    // Raw at once, with the terminal's own settings, so nothing is held back for a newline.
-    TerminalLine line;
-    if (ReadTerminalLine(fd, line) == 0) {
-        line.xonOutput = line.xonInput = false;
-        device->dcb.fOutX = device->dcb.fInX = 0;
-        ApplyTerminalLine(fd, line);
-    }
-    CounterErrors(*device);
-    {
-        Registry& registry = Devices();
-        std::lock_guard<std::mutex> guard(registry.lock);
-        registry.devices.insert(device);
-    }
-    return device;
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    if (Injected(SerialCall::CloseHandle)) {
+    if (SEAM_INJECTED(CloseHandle, 0)) {
         return FALSE;
     }
-    Device* device = nullptr;
-    {
-        Registry& registry = Devices();
-        std::lock_guard<std::mutex> guard(registry.lock);
-        auto found = registry.devices.find(static_cast<Device*>(handle));
-        if (found == registry.devices.end()) {
-            return Fail(ERROR_INVALID_HANDLE);
-        }
-        device = *found;
-        registry.devices.erase(found);
+    DeviceTable& table = Devices();
+    auto found = table.devices.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (found == table.devices.end()) {
+        return Fail(ERROR_INVALID_HANDLE);
     }
-    CloseDevice(device);
+    const int fd = found->second->fd;
+    table.devices.erase(found);
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+    close(fd);
     return TRUE;
 }
 
 BOOL SetupComm(HANDLE handle, DWORD inQueue, DWORD outQueue) {
-    Device* device = Enter(SerialCall::SetupComm, handle);
+    Device* device = ENTER(SetupComm, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -307,7 +452,7 @@ BOOL SetupComm(HANDLE handle, DWORD inQueue, DWORD outQueue) {
 }
 
 BOOL GetCommState(HANDLE handle, DCB* dcb) {
-    Device* device = Enter(SerialCall::GetCommState, handle);
+    Device* device = ENTER(GetCommState, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -319,7 +464,7 @@ BOOL GetCommState(HANDLE handle, DCB* dcb) {
 }
 
 BOOL SetCommState(HANDLE handle, DCB* dcb) {
-    if (Injected(SerialCall::SetCommState, dcb != nullptr ? dcb->BaudRate : 0)) {
+    if (SEAM_INJECTED(SetCommState, dcb != nullptr ? dcb->BaudRate : 0)) {
         return FALSE;
     }
     Device* device = Lookup(handle);
@@ -329,33 +474,31 @@ BOOL SetCommState(HANDLE handle, DCB* dcb) {
     if (dcb == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
+#ifdef SORVELL_SERIAL_SEAM
     DWORD seamError = 0;
     if (SerialSeam::BaudFailure(dcb->BaudRate, seamError)) {
         return Fail(seamError);
     }
-    // 4 data bits, one and a half stop bits other than with 5 data bits, and unknown values
-    // have no terminal equivalent.
-    if (dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->Parity > 4 ||
-        dcb->StopBits > 2 || (dcb->StopBits == ONE5STOPBITS && dcb->ByteSize != 5)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    // DTR/DSR flow control has no mechanism on this system.
-    if (dcb->fOutxDsrFlow || dcb->fDtrControl == DTR_CONTROL_HANDSHAKE) {
-        return Fail(ERROR_NOT_SUPPORTED);
-    }
+#endif
     TerminalLine line;
-    line.baud = dcb->BaudRate;
-    line.dataBits = dcb->ByteSize;
-    line.parity = dcb->Parity;
-    line.twoStopBits = dcb->StopBits != ONESTOPBIT;
-    line.rtsCtsFlow = dcb->fOutxCtsFlow || dcb->fRtsControl == RTS_CONTROL_HANDSHAKE;
-    line.xonOutput = dcb->fOutX != 0;
-    line.xonInput = dcb->fInX != 0;
-    line.xonChar = dcb->XonChar;
-    line.xoffChar = dcb->XoffChar;
-    const int error = ApplyTerminalLine(device->fd, line);
+    DWORD refusal = 0;
+    if (!TerminalLineFromDcb(*dcb, line, refusal)) {
+        return Fail(refusal);
+    }
+    const DCB& was = device->dcb;
+    const bool lineChange = dcb->BaudRate != was.BaudRate || dcb->ByteSize != was.ByteSize ||
+                            dcb->Parity != was.Parity || dcb->StopBits != was.StopBits;
+    if (lineChange && device->writtenSinceLineChange) {
+        WaitForOutputToLeave(*device);
+    }
+    TerminalState previous;
+    const int error = ApplyTerminalLine(device->fd, line, &previous);
     if (error != 0) {
         return Fail(Win32Error(error));
+    }
+    if (!RateTaken(*device, line.baud)) {
+        RestoreTerminalState(device->fd, previous);
+        return Fail(ERROR_INVALID_PARAMETER);
     }
     // Output lines follow their enable/disable settings; devices without modem lines
     // (pseudo-terminals) refuse, which changes nothing.
@@ -373,6 +516,9 @@ BOOL SetCommState(HANDLE handle, DCB* dcb) {
     }
     device->dcb = *dcb;
     device->dcb.DCBlength = sizeof(DCB);
+    if (lineChange) {
+        device->writtenSinceLineChange = false;
+    }
     return TRUE;
 }
 
@@ -389,7 +535,7 @@ BOOL GetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
 }
 
 BOOL SetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
-    Device* device = Enter(SerialCall::SetCommTimeouts, handle);
+    Device* device = ENTER(SetCommTimeouts, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -403,66 +549,88 @@ BOOL SetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
 }
 
 BOOL GetCommMask(HANDLE handle, LPDWORD mask) {
-    Device* device = Enter(SerialCall::GetCommMask, handle);
+    Device* device = ENTER(GetCommMask, handle);
     if (device == nullptr) {
         return FALSE;
     }
     if (mask == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    *mask = device->eventMask;
+    *mask = device->eventMask.load();
     return TRUE;
 }
 
 BOOL SetCommMask(HANDLE handle, DWORD mask) {
-    if (Injected(SerialCall::SetCommMask, mask)) {
+    if (SEAM_INJECTED(SetCommMask, mask)) {
         return FALSE;
     }
     Device* device = Lookup(handle);
     if (device == nullptr) {
         return FALSE;
     }
-    device->eventMask = mask;
+    device->eventMask.store(mask);
+    device->maskChanges.fetch_add(1);  // ends a wait in progress
     return TRUE;
 }
 
 BOOL WaitCommEvent(HANDLE handle, LPDWORD events, LPOVERLAPPED) {
-    Device* device = Enter(SerialCall::WaitCommEvent, handle);
+    Device* device = ENTER(WaitCommEvent, handle);
     if (device == nullptr) {
         return FALSE;
     }
-    if (events == nullptr || device->eventMask == 0) {
+    if (events == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    int startLines = 0;
-    const bool haveLines = ioctl(device->fd, TIOCMGET, &startLines) == 0;
+    *events = 0;
+    const unsigned maskChanges = device->maskChanges.load();
+    const DWORD mask = device->eventMask.load();
+    if (mask == 0) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    DWORD startLines = 0;
+    const bool haveLines = ReadModemStatus(*device, startLines);
+    ErrorCounters startCounters;
+    const bool haveCounters = ReadCounters(*device, startCounters);
+    // An event that cannot be seen here would make the wait endless.
+    if ((mask & ~DetectableEvents(haveLines, haveCounters)) != 0) {
+        return Fail(ERROR_NOT_SUPPORTED);
+    }
     for (;;) {
+        if (device->maskChanges.load() != maskChanges) {
+            return TRUE;  // the mask was changed: the wait ends with no event
+        }
         if (HungUp(device->fd)) {
             return Fail(ERROR_DEVICE_NOT_CONNECTED);
         }
         DWORD found = 0;
         int waiting = 0;
-        if ((device->eventMask & EV_RXCHAR) && ioctl(device->fd, FIONREAD, &waiting) == 0 &&
-            waiting > 0) {
+        if (ioctl(device->fd, FIONREAD, &waiting) == 0 && waiting > 0) {
             found |= EV_RXCHAR;
         }
-        int queued = 0;
-        if ((device->eventMask & EV_TXEMPTY) && ioctl(device->fd, TIOCOUTQ, &queued) == 0 &&
-            queued == 0) {
+        if (OutputQueued(*device) == 0) {
             found |= EV_TXEMPTY;
         }
-        int lines = 0;
-        if (haveLines && ioctl(device->fd, TIOCMGET, &lines) == 0) {
-            const int changed = lines ^ startLines;
-            if ((device->eventMask & EV_CTS) && (changed & TIOCM_CTS))
+        DWORD lines = 0;
+        if (haveLines && ReadModemStatus(*device, lines)) {
+            const DWORD changed = lines ^ startLines;
+            if (changed & MS_CTS_ON) {
                 found |= EV_CTS;
-            if ((device->eventMask & EV_DSR) && (changed & TIOCM_DSR))
+            }
+            if (changed & MS_DSR_ON) {
                 found |= EV_DSR;
-            if ((device->eventMask & EV_RLSD) && (changed & TIOCM_CAR))
+            }
+            if (changed & MS_RLSD_ON) {
                 found |= EV_RLSD;
-            if ((device->eventMask & EV_RING) && (changed & TIOCM_RNG))
+            }
+            if (changed & MS_RING_ON) {
                 found |= EV_RING;
+            }
         }
+        ErrorCounters counters;
+        if (haveCounters && ReadCounters(*device, counters)) {
+            found |= CommEventsFromCounters(startCounters, counters);
+        }
+        found &= mask;
         if (found != 0) {
             *events = found;
             return TRUE;
@@ -473,7 +641,7 @@ BOOL WaitCommEvent(HANDLE handle, LPDWORD events, LPOVERLAPPED) {
 }
 
 BOOL EscapeCommFunction(HANDLE handle, DWORD function) {
-    if (Injected(SerialCall::EscapeCommFunction, function)) {
+    if (SEAM_INJECTED(EscapeCommFunction, function)) {
         return FALSE;
     }
     Device* device = Lookup(handle);
@@ -503,37 +671,23 @@ BOOL EscapeCommFunction(HANDLE handle, DWORD function) {
 }
 
 BOOL GetCommModemStatus(HANDLE handle, LPDWORD modemStatus) {
-    Device* device = Enter(SerialCall::GetCommModemStatus, handle);
+    Device* device = ENTER(GetCommModemStatus, handle);
     if (device == nullptr) {
         return FALSE;
     }
     if (modemStatus == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    DWORD seamStatus = 0;
-    if (SerialSeam::ModemStatus(seamStatus)) {
-        *modemStatus = seamStatus;
-        return TRUE;
-    }
-    int lines = 0;
-    if (ioctl(device->fd, TIOCMGET, &lines) != 0) {
+    DWORD status = 0;
+    if (!ReadModemStatus(*device, status)) {
         return FailErrno();
     }
-    DWORD bits = 0;
-    if (lines & TIOCM_CTS)
-        bits |= MS_CTS_ON;
-    if (lines & TIOCM_DSR)
-        bits |= MS_DSR_ON;
-    if (lines & TIOCM_RNG)
-        bits |= MS_RING_ON;
-    if (lines & TIOCM_CAR)
-        bits |= MS_RLSD_ON;
-    *modemStatus = bits;
+    *modemStatus = status;
     return TRUE;
 }
 
 BOOL ClearCommError(HANDLE handle, LPDWORD errors, COMSTAT* status) {
-    Device* device = Enter(SerialCall::ClearCommError, handle);
+    Device* device = ENTER(ClearCommError, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -544,31 +698,35 @@ BOOL ClearCommError(HANDLE handle, LPDWORD errors, COMSTAT* status) {
     if (ioctl(device->fd, FIONREAD, &waiting) != 0) {
         return FailErrno();
     }
-    int queued = 0;
-    if (ioctl(device->fd, TIOCOUTQ, &queued) != 0) {
-        queued = 0;
+    COMSTAT report{};
+    report.cbInQue = static_cast<DWORD>(waiting > 0 ? waiting : 0);
+    report.cbOutQue = static_cast<DWORD>(OutputQueued(*device));
+    DWORD found = CounterErrors(*device);
+#ifdef SORVELL_SERIAL_SEAM
+    const SerialSeam::LineReport seam = SerialSeam::TakeLineReport();
+    found |= seam.errors;
+    report.fCtsHold = seam.ctsHold ? 1 : 0;
+    report.fDsrHold = seam.dsrHold ? 1 : 0;
+    report.fXoffHold = seam.xoffHold ? 1 : 0;
+    report.fXoffSent = seam.xoffSent ? 1 : 0;
+    if (seam.inQueue >= 0) {
+        report.cbInQue = static_cast<DWORD>(seam.inQueue);
     }
-    const DWORD counterErrors = CounterErrors(*device);
-    const SerialSeam::LineReport report = SerialSeam::TakeLineReport();
+    if (seam.outQueue >= 0) {
+        report.cbOutQue = static_cast<DWORD>(seam.outQueue);
+    }
+#endif
     if (errors != nullptr) {
-        *errors = counterErrors | report.errors;
+        *errors = found;
     }
     if (status != nullptr) {
-        *status = COMSTAT{};
-        status->fCtsHold = report.ctsHold ? 1 : 0;
-        status->fDsrHold = report.dsrHold ? 1 : 0;
-        status->fXoffHold = report.xoffHold ? 1 : 0;
-        status->fXoffSent = report.xoffSent ? 1 : 0;
-        status->cbInQue = report.inQueue >= 0 ? static_cast<DWORD>(report.inQueue)
-                                              : static_cast<DWORD>(waiting > 0 ? waiting : 0);
-        status->cbOutQue = report.outQueue >= 0 ? static_cast<DWORD>(report.outQueue)
-                                                : static_cast<DWORD>(queued > 0 ? queued : 0);
+        *status = report;
     }
     return TRUE;
 }
 
 BOOL SetCommBreak(HANDLE handle) {
-    Device* device = Enter(SerialCall::SetCommBreak, handle);
+    Device* device = ENTER(SetCommBreak, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -576,7 +734,7 @@ BOOL SetCommBreak(HANDLE handle) {
 }
 
 BOOL ClearCommBreak(HANDLE handle) {
-    Device* device = Enter(SerialCall::ClearCommBreak, handle);
+    Device* device = ENTER(ClearCommBreak, handle);
     if (device == nullptr) {
         return FALSE;
     }
@@ -594,9 +752,9 @@ BOOL FailTransfer(LPOVERLAPPED overlapped, DWORD code) {
 }
 
 // What a read and a write do before they touch the device: clear the count and the completion
-// record, take an injected failure, check the handle and the buffer. Answers the device, or
-// nullptr when the transfer has already failed.
-Device* BeginTransfer(SerialCall call, HANDLE handle, const void* buffer, DWORD count, LPDWORD done,
+// record, fail when the seam has injected a failure (`injected`, the error set), check the handle
+// and the buffer. Answers the device, or nullptr when the transfer has already failed.
+Device* BeginTransfer(bool injected, HANDLE handle, const void* buffer, DWORD count, LPDWORD done,
                       LPOVERLAPPED overlapped) {
     if (done != nullptr) {
         *done = 0;
@@ -604,9 +762,8 @@ Device* BeginTransfer(SerialCall call, HANDLE handle, const void* buffer, DWORD 
     if (overlapped != nullptr) {
         *overlapped = OVERLAPPED{};
     }
-    DWORD error = 0;
-    if (SerialSeam::TakeFailure(call, count, error)) {
-        FailTransfer(overlapped, error);
+    if (injected) {
+        FailTransfer(overlapped, GetLastError());
         return nullptr;
     }
     Device* device = Lookup(handle);
@@ -624,7 +781,8 @@ Device* BeginTransfer(SerialCall call, HANDLE handle, const void* buffer, DWORD 
 }  // namespace
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPPED overlapped) {
-    Device* device = BeginTransfer(SerialCall::ReadFile, handle, buffer, count, got, overlapped);
+    Device* device =
+        BeginTransfer(SEAM_INJECTED(ReadFile, count), handle, buffer, count, got, overlapped);
     if (device == nullptr) {
         return FALSE;
     }
@@ -653,7 +811,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD got, LPOVERLAPP
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
                LPOVERLAPPED overlapped) {
     Device* device =
-        BeginTransfer(SerialCall::WriteFile, handle, buffer, count, written, overlapped);
+        BeginTransfer(SEAM_INJECTED(WriteFile, count), handle, buffer, count, written, overlapped);
     if (device == nullptr) {
         return FALSE;
     }
@@ -674,6 +832,9 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
             if (written != nullptr) {
                 *written = done;
             }
+            if (done > 0) {
+                device->writtenSinceLineChange = true;
+            }
             return FailTransfer(overlapped, code);
         }
         if (n == 0) {
@@ -681,12 +842,17 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
         }
         done += static_cast<DWORD>(n);
     }
+    if (done > 0) {
+        device->writtenSinceLineChange = true;
+    }
     if (overlapped != nullptr) {
         overlapped->InternalHigh = done;
+#ifdef SORVELL_SERIAL_SEAM
         if (SerialSeam::WritesPending()) {
             overlapped->Internal = STATUS_PENDING;
             return Fail(ERROR_IO_PENDING);
         }
+#endif
     }
     if (written != nullptr) {
         *written = done;
@@ -698,7 +864,7 @@ BOOL GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD transfe
     if (transferred != nullptr) {
         *transferred = 0;
     }
-    if (Injected(SerialCall::GetOverlappedResult)) {
+    if (SEAM_INJECTED(GetOverlappedResult, 0)) {
         return FALSE;
     }
     if (Lookup(handle) == nullptr) {
@@ -721,15 +887,18 @@ BOOL GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD transfe
 }
 
 BOOL PurgeComm(HANDLE handle, DWORD flags) {
-    if (Injected(SerialCall::PurgeComm, flags)) {
+    if (SEAM_INJECTED(PurgeComm, flags)) {
         return FALSE;
     }
     Device* device = Lookup(handle);
     if (device == nullptr) {
         return FALSE;
     }
-    if ((flags & (PURGE_TXCLEAR | PURGE_TXABORT)) && tcflush(device->fd, TCOFLUSH) != 0) {
-        return FailErrno();
+    if (flags & (PURGE_TXCLEAR | PURGE_TXABORT)) {
+        if (tcflush(device->fd, TCOFLUSH) != 0) {
+            return FailErrno();
+        }
+        device->writtenSinceLineChange = false;  // nothing left to wait for
     }
     if ((flags & (PURGE_RXCLEAR | PURGE_RXABORT)) && tcflush(device->fd, TCIFLUSH) != 0) {
         return FailErrno();
@@ -738,7 +907,7 @@ BOOL PurgeComm(HANDLE handle, DWORD flags) {
 }
 
 BOOL TransmitCommChar(HANDLE handle, char byte) {
-    if (Injected(SerialCall::TransmitCommChar, static_cast<unsigned char>(byte))) {
+    if (SEAM_INJECTED(TransmitCommChar, static_cast<unsigned char>(byte))) {
         return FALSE;
     }
     Device* device = Lookup(handle);
@@ -748,6 +917,7 @@ BOOL TransmitCommChar(HANDLE handle, char byte) {
     for (;;) {
         const ssize_t n = write(device->fd, &byte, 1);
         if (n == 1) {
+            device->writtenSinceLineChange = true;
             return TRUE;
         }
         if (n < 0 && errno == EINTR) {

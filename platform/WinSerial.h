@@ -13,6 +13,21 @@
 //   other than with 5 data bits, DTR/DSR flow control.
 // - Devices without modem lines or error counters (pseudo-terminals) fail GetCommModemStatus
 //   and EscapeCommFunction and report no line errors; SerialSeam stands in for them in tests.
+// - A speed or framing change first lets the bytes already written leave (bounded to 20 ms, as
+//   flow control may hold them), then reads the rate back: a driver that put another rate in
+//   force fails SetCommState with ERROR_INVALID_PARAMETER and the previous settings stay.
+// - Opening asks the driver for low latency (USB adapters otherwise hold received bytes up to
+//   16 ms); drivers without the setting ignore it.
+// - WaitCommEvent refuses a mask with events that the device cannot show (EV_RXFLAG; modem-line
+//   events without readable lines; EV_ERR and EV_BREAK without error counters) rather than wait
+//   for ever; a SetCommMask ends a wait in progress with no event.
+//
+// Threads: the serial calls are for one thread. The program makes every one of them from its
+// user-interface thread, the only one that talks to the module, so the layer takes no locks
+// rather than half-protect devices that are used after a lock is dropped. The one exception is
+// SetCommMask, which another thread may call to end that thread's WaitCommEvent. Handles are
+// numbers that are never reused, so a handle kept after CloseHandle fails with
+// ERROR_INVALID_HANDLE instead of reaching a device opened later. GetLastError is per thread.
 #pragma once
 
 #include <cstdarg>

@@ -64,6 +64,24 @@ TEST_F(LinkOverPty, PutsAFreshPortTo9600WithoutFlowControlAndBackTo19200) {
     EXPECT_EQ(port->PendingError(), 0);
 }
 
+TEST_F(LinkOverPty, AHangUpIsReportedAsAFailureByTheNextTakeLineErrors) {
+    CComLink link(port.get());
+    pty.HangUp();  // the far end is gone: adapter unplugged, simulator ended
+    char buffer[8] = {};
+    EXPECT_EQ(link.RxCount(), 0);
+    EXPECT_EQ(link.ReadBlock(buffer, 1, 0), 0);
+    std::uint16_t flags = 0xFFFF;
+    EXPECT_EQ(link.TakeLineErrors(&flags), COM_ERR_FAILED);
+    EXPECT_EQ(flags, 0);
+    // Every further read records it again; a write that finds the line gone records that fewer
+    // bytes were taken, unless the failure of a read is still waiting to be taken.
+    EXPECT_EQ(link.ReadByteTimed(0), COM_ERR_TIMEOUT);
+    EXPECT_EQ(link.WriteBytes("8", 1), 0);
+    EXPECT_EQ(link.TakeLineErrors(&flags), COM_ERR_FAILED);
+    EXPECT_EQ(link.WriteBytes("8", 1), 0);
+    EXPECT_EQ(link.TakeLineErrors(&flags), COM_ERR_TX_FULL);
+}
+
 TEST_F(LinkOverPty, TheWin32PortsLineErrorsReachTheFlags) {
     CComLink link(port.get());
     SerialSeam::InjectLineErrors(CE_RXPARITY | CE_OVERRUN);

@@ -1,7 +1,14 @@
 // The Windows serial calls on POSIX terminals, over real pseudo-terminals.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 
+#include <chrono>
+#include <cstdio>
+#include <future>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -53,6 +60,31 @@ TEST(ComDeviceMap, DefaultsToTheSerialDeviceOfTheSameNumber) {
     EXPECT_EQ(ComDevicePath(5), "/dev/ttyS4");
 }
 
+// Descriptors open in this process.
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) {
+            ++count;
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+// Repeats `poke` every 5 ms until `waiting` has finished (at most 5 s); true when it finished.
+template <typename T>
+bool PokeUntilDone(std::future<T>& waiting, const std::function<void()>& poke) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (waiting.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        poke();
+    }
+    return true;
+}
+
 TEST_F(WinSerialTest, OpenRefusesNamesAndFilesThatAreNoSerialDevice) {
     for (const char* name :
          {"\\\\.\\COM0", "\\\\.\\COM", "\\\\.\\COM3x", "LPT1", "", "\\\\.\\COM-1"}) {
@@ -67,6 +99,205 @@ TEST_F(WinSerialTest, OpenRefusesNamesAndFilesThatAreNoSerialDevice) {
     EXPECT_EQ(OpenCom(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
     SetComDevicePath(kCom, pty.slavePath());
+}
+
+TEST_F(WinSerialTest, SpecialFilesThatAreNoCharacterDeviceAreNeverOpened) {
+    char dir[] = "/tmp/sorvell-ports-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/file";
+    const std::string fifo = std::string(dir) + "/fifo";
+    std::FILE* created = std::fopen(file.c_str(), "w");
+    ASSERT_NE(created, nullptr);
+    std::fclose(created);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir, IN_OPEN), 0);
+    for (const std::string& path : {file, fifo, std::string(dir)}) {
+        SetComDevicePath(kCom, path);
+        EXPECT_EQ(OpenCom(), INVALID_HANDLE_VALUE) << path;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION) << path;
+    }
+    char events[4096];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << "a refused path was opened";
+    close(watch);
+    unlink(file.c_str());
+    unlink(fifo.c_str());
+    rmdir(dir);
+    SetComDevicePath(kCom, pty.slavePath());
+}
+
+TEST_F(WinSerialTest, RefusedAndFailedOpensLeaveNoDescriptorBehind) {
+    HANDLE held = OpenCom();
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const int before = OpenDescriptors();
+    EXPECT_EQ(OpenCom(), INVALID_HANDLE_VALUE);  // held: the lock is refused after the open
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    for (const char* path : {"/dev/null", "/nonexistent/tty", "/tmp"}) {
+        SetComDevicePath(kCom, path);
+        EXPECT_EQ(OpenCom(), INVALID_HANDLE_VALUE) << path;
+    }
+    SetComDevicePath(kCom, pty.slavePath());
+    SerialSeam::FailCall(SerialCall::CreateFile, ERROR_ACCESS_DENIED, 1);
+    EXPECT_EQ(OpenCom(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_TRUE(CloseHandle(held));
+    EXPECT_EQ(OpenDescriptors(), before - 1);
+}
+
+TEST_F(WinSerialTest, AClosedHandleNeverReachesADeviceOpenedLater) {
+    HANDLE first = OpenCom();
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(first));
+    HANDLE second = OpenCom();
+    ASSERT_NE(second, INVALID_HANDLE_VALUE);
+    EXPECT_NE(first, second);
+    DCB dcb{};
+    EXPECT_FALSE(GetCommState(first, &dcb));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(CloseHandle(first));
+    EXPECT_TRUE(GetCommState(second, &dcb));
+    EXPECT_TRUE(CloseHandle(second));
+}
+
+TEST_F(WinSerialTest, ATerminalLeftAtSpeedZeroIsRawAtOnce) {
+    // Another user of the terminal left it canonical and hung up (speed 0).
+    const int other = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    termios cooked{};
+    ASSERT_EQ(tcgetattr(other, &cooked), 0);
+    cooked.c_lflag |= ICANON | ECHO;
+    cfsetispeed(&cooked, B0);
+    cfsetospeed(&cooked, B0);
+    ASSERT_EQ(tcsetattr(other, TCSANOW, &cooked), 0);
+    ASSERT_EQ(pty.Speed(), 0u);
+
+    HANDLE device = OpenCom();
+    close(other);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    termios now{};
+    ASSERT_EQ(tcgetattr(pty.master(), &now), 0);  // the master reads the slave's settings
+    EXPECT_EQ(now.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(pty.Speed(), 9600u);
+    DCB dcb{};
+    ASSERT_TRUE(GetCommState(device, &dcb));
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    ASSERT_TRUE(pty.Send("x"));  // no newline needed
+    EXPECT_TRUE(PtyPair::WaitFor([&] { return InQueue(device) == 1; }));
+    CloseHandle(device);
+}
+
+TEST_F(WinSerialTest, StopBitsFlowControlAndParitySenseSurviveAReadBack) {
+    // A pseudo-terminal forces 8 data bits and clears PARENB, but keeps the rest of what was
+    // set: the flags the layer asks for reach the driver.
+    HANDLE device = OpenCom();
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    struct Row {
+        BYTE parity, stopBits;
+        bool cts, xonOut, xonIn;
+        unsigned cflag, iflag;
+    };
+    const Row table[] = {
+        {ODDPARITY, ONESTOPBIT, false, false, false, PARODD, 0},
+        {EVENPARITY, TWOSTOPBITS, false, false, false, CSTOPB, 0},
+        {MARKPARITY, ONESTOPBIT, true, false, false, PARODD | CMSPAR | CRTSCTS, 0},
+        {SPACEPARITY, TWOSTOPBITS, false, true, false, CMSPAR | CSTOPB, IXON},
+        {NOPARITY, ONESTOPBIT, false, true, true, 0, IXON | IXOFF},
+    };
+    for (const Row& row : table) {
+        DCB dcb{};
+        ASSERT_TRUE(GetCommState(device, &dcb));
+        dcb.Parity = row.parity;
+        dcb.StopBits = row.stopBits;
+        dcb.fOutxCtsFlow = row.cts;
+        dcb.fOutX = row.xonOut;
+        dcb.fInX = row.xonIn;
+        ASSERT_TRUE(SetCommState(device, &dcb)) << int(row.parity);
+        termios now{};
+        ASSERT_EQ(tcgetattr(pty.master(), &now), 0);
+        EXPECT_EQ(now.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS), row.cflag) << int(row.parity);
+        EXPECT_EQ(now.c_iflag & (IXON | IXOFF | IXANY), row.iflag) << int(row.parity);
+    }
+    CloseHandle(device);
+}
+
+TEST_F(WinSerialTest, ErrorCountersBecomeLineErrorsOnce) {
+    SerialSeam::SetErrorCounters(ErrorCounters{});
+    HANDLE device = OpenCom();
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    ErrorCounters counters;
+    counters.frame = 2;
+    counters.brk = 1;
+    SerialSeam::SetErrorCounters(counters);
+    DWORD errors = 0;
+    COMSTAT status{};
+    ASSERT_TRUE(ClearCommError(device, &errors, &status));
+    EXPECT_EQ(errors, DWORD{CE_FRAME | CE_BREAK});
+    ASSERT_TRUE(ClearCommError(device, &errors, &status));
+    EXPECT_EQ(errors, 0u);
+    CloseHandle(device);
+}
+
+TEST_F(WinSerialTest, WaitCommEventRefusesEventsTheDeviceCannotShow) {
+    HANDLE device = OpenCom();
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    // A pseudo-terminal has neither modem lines nor error counters.
+    for (DWORD mask : {EV_CTS, EV_DSR, EV_RLSD, EV_RING, EV_ERR, EV_BREAK, EV_RXFLAG,
+                       EV_RXCHAR | EV_CTS, DWORD{0x200}}) {
+        ASSERT_TRUE(SetCommMask(device, mask));
+        DWORD events = 99;
+        EXPECT_FALSE(WaitCommEvent(device, &events, nullptr)) << mask;
+        EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED) << mask;
+        EXPECT_EQ(events, 0u) << mask;
+    }
+    CloseHandle(device);
+}
+
+TEST_F(WinSerialTest, WaitCommEventSeesLineEventsAndEndsWhenTheMaskChanges) {
+    HANDLE device = OpenCom();
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    const auto wait = [device] {
+        DWORD events = 0xFFFF;
+        const BOOL ok = WaitCommEvent(device, &events, nullptr);
+        return ok ? events : DWORD{0xDEAD};
+    };
+
+    // A new mask ends a wait on a quiet line, with no event.
+    ASSERT_TRUE(SetCommMask(device, EV_RXCHAR));
+    std::future<DWORD> quiet = std::async(std::launch::async, wait);
+    ASSERT_TRUE(PokeUntilDone(quiet, [&] { SetCommMask(device, EV_RXCHAR); }));
+    EXPECT_EQ(quiet.get(), 0u);
+
+    // Errors and breaks counted by the driver.
+    ErrorCounters counters;
+    SerialSeam::SetErrorCounters(counters);
+    ASSERT_TRUE(SetCommMask(device, EV_ERR | EV_RXCHAR));
+    std::future<DWORD> error = std::async(std::launch::async, wait);
+    ASSERT_TRUE(PokeUntilDone(error, [&] {
+        ++counters.parity;
+        SerialSeam::SetErrorCounters(counters);
+    }));
+    EXPECT_EQ(error.get(), DWORD{EV_ERR});
+    ASSERT_TRUE(SetCommMask(device, EV_BREAK));
+    std::future<DWORD> brk = std::async(std::launch::async, wait);
+    ASSERT_TRUE(PokeUntilDone(brk, [&] {
+        ++counters.brk;
+        SerialSeam::SetErrorCounters(counters);
+    }));
+    EXPECT_EQ(brk.get(), DWORD{EV_BREAK});
+
+    // A modem line that changes.
+    SerialSeam::SetModemStatus(0);
+    ASSERT_TRUE(SetCommMask(device, EV_CTS));
+    std::future<DWORD> cts = std::async(std::launch::async, wait);
+    DWORD lines = 0;
+    ASSERT_TRUE(PokeUntilDone(cts, [&] {
+        lines ^= MS_CTS_ON;  // toggled, so the wait sees a change whenever it started
+        SerialSeam::SetModemStatus(lines);
+    }));
+    EXPECT_EQ(cts.get(), DWORD{EV_CTS});
+    CloseHandle(device);
 }
 
 TEST_F(WinSerialTest, CallsOnHandlesThatNameNoDeviceFail) {

@@ -1,7 +1,10 @@
 // The Win32 port over a real pseudo-terminal, with the platform seam driving what a
 // pseudo-terminal cannot show (modem lines, line errors, hold flags, full queues, failures).
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <climits>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -249,6 +252,59 @@ TEST_F(Win32PortTest, LineParametersReachTheFarEnd) {
     EXPECT_EQ(port.PendingError(), 0);
 }
 
+TEST_F(Win32PortTest, ARateTheDriverSubstitutesFailsAndLeavesThePreviousRateInForce) {
+    CWin32Port port(kIndex, 4096, 2048, 0);
+    ASSERT_EQ(port.SetLineParameters(38400, 'N', 8, 1), 0);
+    // A 16550 asked for more than its clock allows keeps its old rate; USB drivers fall back.
+    SerialSeam::SubstituteBaudRate(128000, 115200);
+    EXPECT_EQ(port.SetLineParameters(128000, 'N', 8, 1), COM_ERR_FAILED);
+    EXPECT_EQ(port.TakePendingError(), COM_ERR_FAILED);
+    EXPECT_EQ(pty.Speed(), 38400u);
+    EXPECT_EQ(LineParams(port), Params(38400, 'N', 8, 1));
+    // A driver that reports the rate of its nearest divisor has taken the rate asked.
+    SerialSeam::SubstituteBaudRate(128000, 128342);
+    EXPECT_EQ(port.SetLineParameters(128000, 'N', 8, 1), 0);
+    EXPECT_EQ(pty.Speed(), 128000u);
+    EXPECT_EQ(port.PendingError(), 0);
+}
+
+TEST_F(Win32PortTest, ASpeedChangeLetsTheBytesWrittenLeaveFirstWithinItsBound) {
+    using Clock = std::chrono::steady_clock;
+    CWin32Port port(kIndex, 4096, 2048, 0);
+    ASSERT_EQ(port.SetLineParameters(38400, 'N', 8, 1), 0);
+    EXPECT_EQ(SerialSeam::LineChangeOutputLooks(), 0);  // nothing written: no wait
+
+    // The "9" is still queued for two looks, then gone; the change waits for it, then gives
+    // the line its settle time, since a pseudo-terminal cannot say when its transmitter is idle.
+    ASSERT_EQ(port.WriteByte('9'), 0);
+    SerialSeam::SetLineChangeOutputQueue(1, 2);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(port.SetLineParameters(128000, 'N', 8, 1), 0);
+    EXPECT_EQ(SerialSeam::LineChangeOutputLooks(), 3);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(10));
+    EXPECT_EQ(pty.Receive(1), "9");
+    EXPECT_EQ(pty.Speed(), 128000u);
+
+    // Output held for ever (flow control): the change goes ahead after its bound.
+    SerialSeam::Reset();
+    ASSERT_EQ(port.WriteByte('9'), 0);
+    SerialSeam::SetLineChangeOutputQueue(1, -1);
+    start = Clock::now();
+    EXPECT_EQ(port.SetLineParameters(38400, 'N', 8, 1), 0);
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(20));
+    EXPECT_LT(waited, std::chrono::seconds(2));
+    EXPECT_EQ(pty.Speed(), 38400u);
+    EXPECT_EQ(pty.Receive(1), "9");
+
+    // Settings that keep the speed and the framing do not wait.
+    SerialSeam::Reset();
+    ASSERT_EQ(port.WriteByte('9'), 0);
+    EXPECT_EQ(port.SetHandshake(LINE_XONXOFF, LINE_XONXOFF), 0);
+    EXPECT_EQ(port.SetLineParameters(38400, 'N', 8, 1), 0);
+    EXPECT_EQ(SerialSeam::LineChangeOutputLooks(), 0);
+}
+
 TEST_F(Win32PortTest, LineParameterValidationKeepsEarlierFieldsChanged) {
     CWin32Port port(kIndex, 4096, 2048, 0);
     // The fields before the refused one keep their new values; none reach the driver.
@@ -379,6 +435,9 @@ TEST_F(Win32PortTest, PurgeDiscardsAtMostItsBudget) {
     EXPECT_EQ(port.ReadByte(), 'f');
     EXPECT_EQ(port.Purge(0, -1), 0);  // a negative budget runs until the queue is empty
     EXPECT_EQ(port.GetBufferStatus(&buffers, 1)->rxCount, 0);
+    Arrive(port, "123");
+    EXPECT_EQ(port.Purge(0, INT_MIN), 0);  // and never counts below the smallest int
+    EXPECT_EQ(port.GetBufferStatus(&buffers, 1)->rxCount, 0);
 
     Arrive(port, "xyz");
     SerialSeam::Reset();
@@ -492,6 +551,11 @@ TEST_F(Win32PortTest, BreakStates) {
     EXPECT_EQ(port.LineControl(LINE_BREAK, -1), 1);
     EXPECT_EQ(port.LineControl(LINE_BREAK, 0), 0);
     EXPECT_EQ(port.Break(-1), 0);
+    // Any state other than 1 stops the break, and the state answered back says so.
+    EXPECT_EQ(port.Break(1), 1);
+    EXPECT_EQ(port.Break(5), 0);
+    EXPECT_EQ(port.Break(-1), 0);
+    EXPECT_EQ(port.LineControl(LINE_BREAK, -1), 0);
     SerialSeam::FailCall(SerialCall::SetCommBreak, ERROR_GEN_FAILURE, 1);
     EXPECT_EQ(port.Break(1), COM_ERR_BREAK);
     EXPECT_EQ(port.TakePendingError(), COM_ERR_BREAK);
@@ -508,10 +572,21 @@ TEST_F(Win32PortTest, BufferSizesAndLimits) {
     lines = Dump(port);
     EXPECT_EQ(lines[4], "XonLim: 0     XoffLim: 200   EofChr: 00  EvtChr: 00");
     EXPECT_EQ(lines[5].substr(0, 16), "RX sz/ct:  8192/");
-    // Sizes keep their low 16 bits.
-    EXPECT_EQ(port.SetBufferSizes(0x10100, 0, 0x10020), 0);
+    // Sizes beyond the driver's 16 bits ask for the largest, and writes are still taken.
+    EXPECT_EQ(port.SetBufferSizes(0x10000, 0, 0x10020), 0);
     lines = Dump(port);
-    EXPECT_EQ(lines[5].substr(0, 36), "RX sz/ct:   256/0      TX sz/ct:    ");
+    EXPECT_EQ(lines[5].substr(0, 39), "RX sz/ct: 65535/0      TX sz/ct: 65535/");
+    EXPECT_EQ(lines[4].substr(0, 13), "XonLim: 16384");
+    EXPECT_EQ(port.WriteString("ab"), 2);
+    EXPECT_EQ(pty.Receive(2), "ab");
+}
+
+TEST_F(Win32PortTest, AQueueSizeOf65536AtConstructionStillTakesWrites) {
+    CWin32Port port(kIndex, 65536, 65536, 0);
+    EXPECT_EQ(Dump(port)[5].substr(0, 39), "RX sz/ct: 65535/0      TX sz/ct: 65535/");
+    EXPECT_EQ(port.WriteByte('x'), 0);
+    EXPECT_EQ(pty.Receive(1), "x");
+    EXPECT_EQ(port.PendingError(), 0);
 }
 
 TEST_F(Win32PortTest, CloseEmptiesQueuesDropsLinesAndReportsRefusal) {
@@ -548,6 +623,32 @@ TEST_F(Win32PortTest, OpenFailuresAreRecorded) {
     CWin32Port port(kIndex, 4096, 2048, 0);
     EXPECT_EQ(port.PendingError(), COM_ERR_IN_USE);
     EXPECT_EQ(PortOpenCount[kIndex], 0);
+}
+
+TEST_F(Win32PortTest, RefusedAndFailedPortsLeaveNoDescriptorBehind) {
+    const auto openDescriptors = [] {
+        int count = 0;
+        if (DIR* dir = opendir("/proc/self/fd")) {
+            while (readdir(dir) != nullptr) {
+                ++count;
+            }
+            closedir(dir);
+        }
+        return count;
+    };
+    const int before = openDescriptors();
+    {
+        CWin32Port held(kIndex, 4096, 2048, 0);
+        CWin32Port second(kIndex, 4096, 2048, 0);  // refused: the index is in use
+        EXPECT_EQ(second.PendingError(), COM_ERR_IN_USE);
+    }
+    SerialSeam::FailCall(SerialCall::SetCommState, ERROR_GEN_FAILURE, 1);
+    { CWin32Port unconfigured(kIndex, 4096, 2048, 0); }  // opened, then its settings refused
+    SetComDevicePath(kCom, "/dev/null");
+    { CWin32Port notATerminal(kIndex, 4096, 2048, 0); }
+    SetComDevicePath(kCom, "/nonexistent/tty");
+    { CWin32Port missing(kIndex, 4096, 2048, 0); }
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST_F(Win32PortTest, MapSystemErrorTranslatesOnlyLegacyDriverStatus) {
