@@ -422,20 +422,18 @@ void TavrekSimulator::Engine::ReadFromHost(Clock::time_point now) {
     std::uint8_t buffer[256];
     bool gone = false;
     for (;;) {
+        // The speed the bytes were sent at is the one the line has now, before they are read: a
+        // host that changes it later has waited for them to leave.
+        const unsigned speed = ObserveSpeed(observedSpeed_);
+        observedSpeed_ = speed;
         const ssize_t n = read(master_, buffer, sizeof buffer);
         if (n > 0) {
-            const unsigned before = observedSpeed_;
-            const unsigned after = ObserveSpeed(before);
-            observedSpeed_ = after;
             for (ssize_t i = 0; i < n; ++i) {
-                // A host switches its line right after "9" (and only then): that byte may have
-                // gone out at the speed the line had before the switch.
-                const bool heard =
-                    moduleSpeed_ == after || (buffer[i] == '9' && moduleSpeed_ == before);
+                const bool heard = moduleSpeed_ == speed;
                 ReceivedByte rec;
                 rec.time = now;
                 rec.value = buffer[i];
-                rec.lineSpeed = heard ? moduleSpeed_ : after;
+                rec.lineSpeed = speed;
                 rec.heard = heard;
                 Record(rec);
                 if (heard) {

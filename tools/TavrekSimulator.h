@@ -30,10 +30,10 @@
 // - A block is 64 consecutive samples of one stream, counted from the "8" that started it.
 //
 // Line speed: the host sets its speed on the slave side; the module reads it through the master.
-// A pseudo-terminal carries no speed with a byte, so a byte is taken at the speed the line has
-// when the module reads it (within a millisecond or so of its arrival). The one exception is "9":
-// the host switches to 128000 right after sending it, so "9" is also heard when the line ran at
-// the module's speed at the module's previous look (at most about 10 ms before the byte).
+// A pseudo-terminal carries no speed with a byte, so every byte is judged at the speed the line
+// has when the module wakes up for it, looked at before the byte is read. A host that switches
+// its speed before its last byte has been taken (the "9" just before the switch to 128000) has
+// sent that byte at the new speed, as on a real line, and the module does not hear it.
 //
 // The record of received bytes and of events keeps the latest entries only (see RecordLimit), so
 // that a simulator left running for hours does not grow; indices count every entry ever made.

@@ -361,10 +361,15 @@ TEST_F(LineFaultsE2ETest, EscapeWhileTheModuleIsSilentEndsTheProgramAtOnce) {
     ASSERT_TRUE(watcher.closedAt.has_value());
     Report("Escape while the module is silent: program ended after", Ms(ended - *watcher.closedAt));
     EXPECT_LE(ended - *watcher.closedAt, 500ms);
-    // The module was told to stop before the line was let go.
+    // The module was told to stop before the line was let go, and heard it.
+    for (int wait = 0; wait < 100 && sim.Stats().streaming; ++wait) {
+        std::this_thread::sleep_for(10ms);
+    }
     const std::vector<ReceivedByte> record = sim.Received();
     ASSERT_FALSE(record.empty());
     EXPECT_EQ(record.back().value, '8');
+    EXPECT_TRUE(record.back().heard);
+    EXPECT_FALSE(sim.Stats().streaming);
 }
 
 }  // namespace

@@ -121,7 +121,7 @@ TEST_F(ConnectionSimTest, ModuleLeftStreamingIsStoppedAtItsOwnSpeedAndConnection
     ASSERT_EQ(ReceivedText(), "P89PGQS");
     // "P" and "9" at 38400 go past a module that listens at 128000; the "8" at 128000 stops it.
     const bool heard[] = {false, true, false, true, true, true, true};
-    for (const int i : {0, 1, 3, 4, 5, 6}) {
+    for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(bytes[i].heard, heard[i]) << "byte " << i;
     }
     EXPECT_EQ(bytes[1].lineSpeed, 128000u);
