@@ -13,7 +13,7 @@ static void RegisterResources() {
 
 namespace {
 
-// The sizes installed in the desktop's icon theme.
+// The sizes that packaging/CMakeLists.txt installs in the desktop's icon theme.
 constexpr int InstalledSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
 QString BuiltInImage(int size) {
