@@ -6,13 +6,6 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 
-#include "Resources.h"
-
-// Resource registration must be named from the global namespace.
-static void RegisterResources() {
-    Q_INIT_RESOURCE(sorvell);
-}
-
 namespace {
 
 // Gap between a group box's left edge and its title, and around the title in the frame line.
@@ -92,14 +85,6 @@ QFont DialogFont() {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(10);
     return font;
-}
-
-QIcon ApplicationIcon() {
-    RegisterResources();
-    QIcon icon;
-    icon.addFile(QString::fromLatin1(IconImage16), QSize(16, 16));
-    icon.addFile(QString::fromLatin1(IconImage32), QSize(32, 32));
-    return icon;
 }
 
 void ApplyApplicationLook() {

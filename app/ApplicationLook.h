@@ -2,14 +2,12 @@
 #pragma once
 
 #include <QFont>
-#include <QIcon>
+
+#include "ApplicationIcon.h"
 
 // The dialogs' font, standing in for the 8-point sans serif that their layout in dialog units
 // was made for: at 10 pixels every control text fits its control.
 QFont DialogFont();
-
-// Icon 128 with its 16 x 16 and 32 x 32 images.
-QIcon ApplicationIcon();
 
 // Sets the application's style (Fusion with radio buttons as compact as the layout needs) and
 // font. Called once, after the QApplication is made.

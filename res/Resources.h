@@ -10,10 +10,11 @@ inline constexpr int IDD_SORVELL_DIALOG = 102;
 // Strings.
 inline constexpr int IDS_ABOUTBOX = 101;
 
-// Icon 128: one image of 16 x 16 and one of 32 x 32 pixels, 16 colours each.
+// Icon 128: one image of 16 x 16 and one of 32 x 32 pixels, 5 colours each, made from
+// icons/sorvell.svg as the installed images are.
 inline constexpr int IDR_MAINFRAME = 128;
-inline constexpr const char* IconImage16 = ":/sorvell/icons/sorvell-16.xpm";
-inline constexpr const char* IconImage32 = ":/sorvell/icons/sorvell-32.xpm";
+inline constexpr const char* IconImage16 = ":/sorvell/icons/sorvell-16.png";
+inline constexpr const char* IconImage32 = ":/sorvell/icons/sorvell-32.png";
 
 // Controls of the main dialog.
 inline constexpr int IDOK = 1;

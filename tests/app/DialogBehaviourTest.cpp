@@ -221,7 +221,7 @@ TEST_F(DialogTest, MinimisedWindowPaintsOnlyTheIconCentred) {
     ASSERT_TRUE(dialog_.isMinimized());
     const QImage image = Grab();
     EXPECT_EQ(store_.liveX[7], 3.0);
-    // (480 - 32 + 1) / 2 = 224, (325 - 32 + 1) / 2 = 147: the icon's navy tile starts there.
+    // (480 - 32 + 1) / 2 = 224, (325 - 32 + 1) / 2 = 147: the icon's navy frame starts there.
     const QRgb tile = qRgb(0x1E, 0x3C, 0x78);
     EXPECT_EQ(image.pixel(225, 147), tile);
     EXPECT_EQ(image.pixel(224, 148), tile);
