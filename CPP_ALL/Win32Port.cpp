@@ -24,6 +24,10 @@ constexpr WORD kDefaultXoffLimit = 128;
 constexpr char kXonChar = 0x11;
 constexpr char kXoffChar = 0x13;
 
+// Longest wait of Idle for the line to bring something: short enough that a waiting loop still
+// looks at its clock and its window messages every millisecond.
+constexpr DWORD kIdleWaitMs = 1;
+
 // The driver's queue sizes are 16-bit: a larger size asks for the largest there is (masking
 // would turn 65536 into 0 and refuse every write).
 constexpr std::uint32_t kMaxQueueSize = 0xFFFFu;
@@ -79,7 +83,15 @@ CWin32Port::~CWin32Port() {
 }
 
 int CWin32Port::Idle() {
-    Sleep(0);
+    // Waiting loops call this between polls: rather than give up a time slice and be back at
+    // once, wait for the line to bring something, for at most a millisecond, so that a loop that
+    // waits for bytes takes them as soon as they arrive without keeping a core busy. A port
+    // without a device has nothing to wait on and yields as before.
+    if (device == INVALID_HANDLE_VALUE) {
+        Sleep(0);
+    } else {
+        WaitForCommInput(device, kIdleWaitMs);
+    }
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "COMLINK.h"
 #include "ModuleConnection.h"
 #include "ModuleIo.h"
 #include "PortLink.h"
@@ -181,7 +182,8 @@ AcquisitionCycle::Outcome AcquisitionCycle::AcquireAxis(Axis axis, CComLink& lin
 AcquisitionCycle::Outcome AcquisitionCycle::GatherBlock(Axis axis, CComLink& link, ModuleHost& host,
                                                         ModuleClock& clock, char* receiveBuffer,
                                                         char* chunk, int sampleCount) {
-    // The Y block is paced by two 1 ms pauses per pass; the X block polls without pause.
+    // The Y block is paced by two 1 ms pauses per pass; the X block polls the queue and, while
+    // it is empty, waits on the line between polls.
     const bool paced = axis == Axis::Y;
     std::time_t deadline = clock.Time() + GatherTimeoutSeconds;
     int received = 0;
@@ -217,6 +219,13 @@ AcquisitionCycle::Outcome AcquisitionCycle::GatherBlock(Axis axis, CComLink& lin
             deadline = clock.Time() + GatherTimeoutSeconds;
         } else if (clock.Time() > deadline) {
             return Outcome::TimedOut;
+        } else if (!paced) {
+            // Nothing has come: rather than poll again at once, let the port wait on the line
+            // for a moment (a millisecond at most); a byte ends the wait as it arrives. An
+            // aborted wait is simply over.
+            if (CComPort* port = link.Port()) {
+                port->Idle();
+            }
         }
         if (paced) {
             clock.Sleep(1);

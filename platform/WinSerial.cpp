@@ -41,8 +41,10 @@ constexpr auto kOutputDrainLimit = std::chrono::milliseconds(20);
 // Time given to the line after the output queue reads empty when the driver cannot say whether
 // its transmitter is idle (USB adapters, pseudo-terminals): the last byte may still be in the
 // adapter's FIFO or USB transfer, and the far end must have taken it at the old speed before
-// the change. 10 ms is a full 16-byte FIFO at 19200 baud, or several USB frames.
-constexpr auto kOutputSettle = std::chrono::milliseconds(10);
+// the change. 20 ms is a full 16-byte FIFO at 9600 baud, or many USB frames; on a
+// pseudo-terminal, the time the system may take on a busy machine to hand the byte over to the
+// far end. It is also the most the wait may take in all.
+constexpr auto kOutputSettle = std::chrono::milliseconds(20);
 
 // A rate read back within 2 % of the one asked is the rate asked: a UART samples mid-bit and
 // tolerates a few percent in all, and drivers report the rate of their nearest divisor. Farther
@@ -904,6 +906,24 @@ BOOL PurgeComm(HANDLE handle, DWORD flags) {
         return FailErrno();
     }
     return TRUE;
+}
+
+BOOL WaitForCommInput(HANDLE handle, DWORD timeoutMs) {
+    Device* device = Lookup(handle);
+    if (device == nullptr) {
+        return FALSE;
+    }
+    pollfd p{device->fd, POLLIN, 0};
+    const int timeout = static_cast<int>(std::min<DWORD>(timeoutMs, 60'000));
+    for (;;) {
+        const int ready = poll(&p, 1, timeout);
+        if (ready >= 0) {
+            return ready > 0 ? TRUE : FALSE;
+        }
+        if (errno != EINTR) {
+            return FailErrno();
+        }
+    }
 }
 
 BOOL TransmitCommChar(HANDLE handle, char byte) {

@@ -235,6 +235,13 @@ BOOL GetOverlappedResult(HANDLE device, LPOVERLAPPED overlapped, LPDWORD transfe
 BOOL PurgeComm(HANDLE device, DWORD flags);
 BOOL TransmitCommChar(HANDLE device, char byte);
 
+// The one call beyond the Windows set: waits until bytes are waiting to be read, the line has
+// failed, or timeoutMs has passed, without using the processor meanwhile. Answers TRUE when
+// there is something to read (or a failure to find by reading), FALSE when the time ran out or
+// the handle is no device. Where Windows would wait on an EV_RXCHAR event, this waits on the
+// descriptor.
+BOOL WaitForCommInput(HANDLE device, DWORD timeoutMs);
+
 DWORD GetLastError();
 void SetLastError(DWORD error);
 void Sleep(DWORD milliseconds);

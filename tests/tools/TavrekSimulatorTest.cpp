@@ -78,10 +78,19 @@ class SimTest : public ::testing::Test {
 
     // Writes `bytes` and waits until the module has taken them, as a host must before it
     // changes its line speed (a pseudo-terminal cannot say when they have left).
+    // Everything written before them must have been taken too, so the wait is for the last
+    // byte of the record to be the last one written here.
     void SendBeforeSwitching(const std::string& bytes) {
-        const std::size_t before = sim_->ReceivedCount();
         host_.Write(bytes);
-        EXPECT_TRUE(sim_->WaitForReceived(before + bytes.size(), 2000ms));
+        const Clock::time_point end = Clock::now() + 2s;
+        for (;;) {
+            const std::vector<ReceivedByte> record = sim_->Received();
+            if (!record.empty() && record.back().value == static_cast<std::uint8_t>(bytes.back())) {
+                return;
+            }
+            ASSERT_LT(Clock::now(), end) << "the module did not take " << bytes;
+            std::this_thread::sleep_for(1ms);
+        }
     }
 
     // One block as the acquisition asks for it: axis, "8", 64 bytes, "8", then everything the
