@@ -107,6 +107,7 @@ Output:
   --verbose              print the module's events (handshake answers, streams, faults) on
                          standard error
   --help                 show this text and exit
+  --version              show the version and exit
 
 Exit status: 0 after SIGINT, SIGTERM or a hang-up fault; 1 when the line cannot be opened;
 2 for bad options.
