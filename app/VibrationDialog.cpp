@@ -505,11 +505,26 @@ void CVibrationDialog::RunPortSelectionDialog(int& portNumber) {
 }
 
 int CVibrationDialog::GetProfileInt(const char* section, const char* entry, int defaultValue) {
-    return profile_.GetInt(section, entry, defaultValue);
+    const int value = profile_.GetInt(section, entry, defaultValue);
+    if (!profile_.Problem().empty()) {
+        ReportProfileProblem(profile_.Problem() +
+                             ". Sorvell leaves it alone: the default port is used and no port "
+                             "number is saved.");
+    }
+    return value;
 }
 
 void CVibrationDialog::WriteProfileInt(const char* section, const char* entry, int value) {
     if (!profile_.WriteInt(section, entry, value)) {
-        std::cerr << "sorvell: could not write " << profile_.Path().toStdString() << '\n';
+        ReportProfileProblem("The port number could not be saved: " + profile_.Problem() + ".");
+    }
+}
+
+void CVibrationDialog::ReportProfileProblem(const std::string& text) {
+    std::cerr << "sorvell: " << text << '\n';
+    // Once per run: the same trouble at every round of the port dialog is no news.
+    if (!profileProblemReported_) {
+        profileProblemReported_ = true;
+        ShowMessageBox(QString::fromStdString(text));
     }
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <string>
 
 #include "ModuleHost.h"
 #include "ModuleSession.h"
@@ -121,6 +122,7 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     void ShowValidationMessage(QLineEdit* edit, const QString& message);
     void CreateControls();
     void ShowMessageBox(const QString& text);
+    void ReportProfileProblem(const std::string& text);
 
     SpectrumStore& store_;
     ModuleSession& session_;
@@ -149,4 +151,5 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     // The time stamp of the last press that stepped a limit: a double click carries the time
     // stamp of its own press, so one delivered after that press is not a second press.
     std::optional<quint64> lastPressTime_;
+    bool profileProblemReported_ = false;
 };

@@ -1,5 +1,7 @@
 // The main dialog at work: initialisation order, data exchange, keys, About box, painting,
 // the pointer and the buttons of limit editing, and the services it gives the module side.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QLabel>
 #include <QMouseEvent>
@@ -449,6 +451,22 @@ TEST_F(DialogTest, HostServicesForTheModuleSide) {
     dialog_.WriteProfileInt("MySorvellAp", "SorvellComPort", 11);
     EXPECT_EQ(dialog_.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 11);
     EXPECT_EQ(Profile(profile_.Path()).GetInt("MySorvellAp", "SorvellComPort", 3), 11);
+}
+
+TEST_F(DialogTest, AProfileLeftAloneIsReportedOnceNamingItsPath) {
+    const QString fifo = dir_.path() + QStringLiteral("/fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    Profile profile(fifo);
+    CVibrationDialog dialog(store_, session_, profile);
+    dialog.SetMessageBoxFunction(
+        [this](const QString& text) { messages_.push_back(text.toStdString()); });
+    EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
+    dialog.WriteProfileInt("MySorvellAp", "SorvellComPort", 5);
+    EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], fifo.toStdString() +
+                                " is not a regular file. Sorvell leaves it alone: the default port "
+                                "is used and no port number is saved.");
 }
 
 TEST_F(DialogTest, PortSelectionDialogRunsModallyOnThePortNumber) {
