@@ -514,10 +514,12 @@ int CVibrationDialog::GetProfileInt(const char* section, const char* entry, int 
     return value;
 }
 
-void CVibrationDialog::WriteProfileInt(const char* section, const char* entry, int value) {
+bool CVibrationDialog::WriteProfileInt(const char* section, const char* entry, int value) {
     if (!profile_.WriteInt(section, entry, value)) {
         ReportProfileProblem("The port number could not be saved: " + profile_.Problem() + ".");
+        return false;
     }
+    return true;
 }
 
 void CVibrationDialog::ReportProfileProblem(const std::string& text) {

@@ -75,7 +75,7 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     void DefaultProcessing() override;
     void RunPortSelectionDialog(int& portNumber) override;
     int GetProfileInt(const char* section, const char* entry, int defaultValue) override;
-    void WriteProfileInt(const char* section, const char* entry, int value) override;
+    bool WriteProfileInt(const char* section, const char* entry, int value) override;
 
     // PaintHost.
     int PullDisplaySelect() override;

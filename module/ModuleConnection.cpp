@@ -124,11 +124,14 @@ void ModuleConnection::ConnectAtStartup(ModuleHost& host) {
         host.RunPortSelectionDialog(portNumber);
         // Saved before anything else, so a terminate request stores 1000 and a cancelled
         // dialog stores the number that just failed.
-        host.WriteProfileInt(ProfileSection, ProfilePortEntry, portNumber);
+        const bool saved = host.WriteProfileInt(ProfileSection, ProfilePortEntry, portNumber);
         if (portNumber == TerminatePortNumber) {
             break;
         }
-        number = host.GetProfileInt(ProfileSection, ProfilePortEntry, DefaultPortNumber);
+        // A profile that could not keep the number would give back an old one in every round:
+        // the number the user entered is tried instead.
+        number = saved ? host.GetProfileInt(ProfileSection, ProfilePortEntry, DefaultPortNumber)
+                       : portNumber;
         result = ConnectModule(host, number);
     }
 

@@ -22,9 +22,10 @@ class ModuleHost {
     virtual void DefaultProcessing() = 0;
     // Runs the Port Selection dialog modally; it reads and may change portNumber.
     virtual void RunPortSelectionDialog(int& portNumber) = 0;
-    // The application profile, integer values.
+    // The application profile, integer values. A write answers whether the profile now holds
+    // the value (an unwritable profile does not).
     virtual int GetProfileInt(const char* section, const char* entry, int defaultValue) = 0;
-    virtual void WriteProfileInt(const char* section, const char* entry, int value) = 0;
+    virtual bool WriteProfileInt(const char* section, const char* entry, int value) = 0;
 };
 
 // Time as the connection and the acquisition cycle see it. Tests substitute a fake clock so

@@ -213,6 +213,21 @@ TEST_F(ConnectionSimTest, OkWithANewNumberConnectsThereAndSavesIt) {
     ASSERT_EQ(host.profileReads.size(), 2u);
 }
 
+TEST_F(ConnectionSimTest, AProfileThatCannotKeepTheNumberStillGetsTheTypedOneTried) {
+    StartSim(SimConfig{}, 7);
+    MapMissing(5);
+    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = 5;
+    host.profileKeeps = false;
+    host.dialog = [](int& portNumber) { portNumber = 7; };
+    connection.ConnectAtStartup(host);
+    EXPECT_EQ(host.messages, (std::vector<std::string>{OpenFailed}));
+    EXPECT_EQ(host.dialogShown, (std::vector<int>{5}));
+    EXPECT_EQ(host.profileWrites, (std::vector<int>{7, 7}));
+    EXPECT_EQ(host.profileReads.size(), 1u);  // the old 5 is not read back
+    ASSERT_TRUE(Sim().WaitForReceived(6, 2000ms));
+    EXPECT_EQ(ReceivedText(), "P9PGQS");
+}
+
 TEST_F(ConnectionSimTest, EscapeTriesTheSameNumberAgain) {
     MapMissing(4);
     host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = 4;

@@ -162,9 +162,12 @@ class FakeHost final : public ModuleHost {
         const auto found = profile.find(Key(section, entry));
         return found == profile.end() ? defaultValue : found->second;
     }
-    void WriteProfileInt(const char* section, const char* entry, int value) override {
+    bool WriteProfileInt(const char* section, const char* entry, int value) override {
         profileWrites.push_back(value);
-        profile[Key(section, entry)] = value;
+        if (profileKeeps) {
+            profile[Key(section, entry)] = value;
+        }
+        return profileKeeps;
     }
 
     static std::string Key(const char* section, const char* entry) {
@@ -185,6 +188,8 @@ class FakeHost final : public ModuleHost {
     std::map<std::string, int> profile;
     std::vector<ProfileRead> profileReads;
     std::vector<int> profileWrites;
+    // false: a profile that cannot be written (read-only), which keeps its old values.
+    bool profileKeeps = true;
     int pumps = 0;
     int invalidations = 0;
     int closes = 0;
