@@ -305,14 +305,15 @@ void CVibrationDialog::SetMessageBoxFunction(MessageBoxFunction function) {
     messageBox_ = std::move(function);
 }
 
-void CVibrationDialog::ShowMessageBox(const QString& text) {
+void CVibrationDialog::ShowMessageBox(const QString& text, const QString& detail) {
     if (messageBox_) {
-        messageBox_(text);
+        messageBox_(detail.isEmpty() ? text : text + QLatin1Char('\n') + detail);
         return;
     }
     // Before the window first shows (the connection step) the box stands on its own.
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(MessageBoxCaption), text,
                     QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.setInformativeText(detail);
     box.exec();
 }
 
@@ -476,6 +477,10 @@ void CVibrationDialog::done(int result) {
 
 void CVibrationDialog::MessageBox(const char* text) {
     ShowMessageBox(QString::fromUtf8(text));
+}
+
+void CVibrationDialog::FailureBox(const char* text, const std::string& detail) {
+    ShowMessageBox(QString::fromUtf8(text), QString::fromStdString(detail));
 }
 
 bool CVibrationDialog::PumpOneMessage() {

@@ -69,6 +69,7 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
 
     // ModuleHost.
     void MessageBox(const char* text) override;
+    void FailureBox(const char* text, const std::string& detail) override;
     bool PumpOneMessage() override;
     void InvalidateClient() override;
     void KillTimerAndClose() override;
@@ -80,7 +81,8 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     // PaintHost.
     int PullDisplaySelect() override;
 
-    // Shows a message box with an OK button; replaceable so that tests can answer it.
+    // Shows a message box with an OK button; replaceable so that tests can answer it. A box with
+    // a secondary text gives it on the lines after its main text.
     using MessageBoxFunction = std::function<void(const QString& text)>;
     void SetMessageBoxFunction(MessageBoxFunction function);
 
@@ -121,7 +123,7 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     void ReportLeftEdit(QLineEdit* edit);
     void ShowValidationMessage(QLineEdit* edit, const QString& message);
     void CreateControls();
-    void ShowMessageBox(const QString& text);
+    void ShowMessageBox(const QString& text, const QString& detail = QString());
     void ReportProfileProblem(const std::string& text);
 
     SpectrumStore& store_;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 // The windowing services that connection and acquisition need of the main dialog. The dialog
 // implements it on Qt; tests implement it with fakes.
@@ -11,6 +12,9 @@ class ModuleHost {
 
     // A modal message box with an OK button only, captioned with the program's name.
     virtual void MessageBox(const char* text) = 0;
+    // A failure box of the connection: text as its main text and detail (the device and the
+    // system's reason) as its secondary text. A host without room for it shows the text alone.
+    virtual void FailureBox(const char* text, const std::string& /*detail*/) { MessageBox(text); }
     // Takes at most one pending window message and dispatches it (paint, mouse, buttons,
     // timer ticks). Answers whether one was taken.
     virtual bool PumpOneMessage() = 0;

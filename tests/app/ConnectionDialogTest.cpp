@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QFile>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -84,10 +85,38 @@ TEST_F(DialogTest, AnUnwritableProfileStillGetsTheTypedPortTriedAndSaysSoOnce) {
 
     EXPECT_EQ(answers.shown, (std::vector<std::string>{"3", "7"}));
     EXPECT_TRUE(connection.TerminateRequested());
-    EXPECT_EQ(messages_,
-              (std::vector<std::string>{"Could not open port.",
-                                        "The port number could not be saved: " +
-                                            profile_.Path().toStdString() + " is read-only.",
-                                        "Could not open port."}));
+    // Each failure box names its device and the reason as its secondary text.
+    EXPECT_EQ(
+        messages_,
+        (std::vector<std::string>{
+            "Could not open port.\nDevice: " + missing + "3 (COM3)\nNo such file or directory.",
+            "The port number could not be saved: " + profile_.Path().toStdString() +
+                " is read-only.",
+            "Could not open port.\nDevice: " + missing + "7 (COM7)\nNo such file or directory."}));
     EXPECT_EQ(profile_.GetInt("MySorvellAp", "SorvellComPort", 0), 3);
+}
+
+TEST_F(DialogTest, AFailureBoxCarriesTheDeviceAndTheReasonAsItsSecondaryText) {
+    CVibrationDialog dialog(store_, session_, profile_);  // the program's own message boxes
+    QString text;
+    QString informative;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            informative = box->informativeText();
+            box->accept();
+        }
+    });
+    timer.start();
+    QTimer::singleShot(10000, &dialog, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            ADD_FAILURE() << "the box was not answered";
+            modal->close();
+        }
+    });
+    dialog.FailureBox("Could not open port.", "Device: /dev/ttyUSB0 (COM3)\nPermission denied.");
+    EXPECT_EQ(text, QStringLiteral("Could not open port."));
+    EXPECT_EQ(informative, QStringLiteral("Device: /dev/ttyUSB0 (COM3)\nPermission denied."));
 }

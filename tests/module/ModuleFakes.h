@@ -144,6 +144,10 @@ class FakeHost final : public ModuleHost {
             onMessage(text);
         }
     }
+    void FailureBox(const char* text, const std::string& detail) override {
+        details.push_back(detail);
+        MessageBox(text);
+    }
     bool PumpOneMessage() override {
         ++pumps;
         return pump ? pump() : false;
@@ -181,6 +185,8 @@ class FakeHost final : public ModuleHost {
     };
 
     std::vector<std::string> messages;
+    // The secondary text of each failure box.
+    std::vector<std::string> details;
     std::function<void(const std::string&)> onMessage;
     std::function<bool()> pump;
     std::function<void(int&)> dialog;
