@@ -287,12 +287,14 @@ bool CVibrationDialog::eventFilter(QObject* watched, QEvent* event) {
         store_.ClearHover();
     } else if (event->type() == QEvent::FocusOut && (watched == margin_ || watched == step_)) {
         // Only the user moving on (Tab, a click elsewhere in the window) counts; a message box
-        // or another window taking the focus does not. A move to "Auto-set Limits" is left to
-        // its click, which reports the text itself.
+        // or another window taking the focus does not. A click on "Auto-set Limits" is left to
+        // the button, which reports the text itself.
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         const bool movedOn = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
                              reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason;
-        if (movedOn && !validationBoxOpen_ && QApplication::focusWidget() != autoSet_) {
+        const bool autoSetClicked =
+            reason == Qt::MouseFocusReason && QApplication::focusWidget() == autoSet_;
+        if (movedOn && !validationBoxOpen_ && !autoSetClicked) {
             auto* edit = static_cast<QLineEdit*>(watched);
             // Not inside the focus change: the box runs a modal loop of its own.
             QTimer::singleShot(0, this, [this, edit] { ReportLeftEdit(edit); });
@@ -367,7 +369,8 @@ bool CVibrationDialog::IsOwnPointerPosition(QPoint point) const {
 
 void CVibrationDialog::mouseMoveEvent(QMouseEvent* event) {
     // Moves over a control are the control's, and a pointer outside the window (held by a
-    // button pressed on the dialog) is over no part of it: neither touches the hover flags.
+    // button pressed on the dialog) is over no part of it: neither selects a bin, and the
+    // pointer is over no bar any more.
     const QPoint point = event->position().toPoint();
     if (!IsOwnPointerPosition(point)) {
         store_.ClearHover();

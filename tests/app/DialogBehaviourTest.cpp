@@ -407,6 +407,12 @@ TEST_F(DialogTest, TextLeftRefusedIsReportedOnceForAutoSetAndOnceOnLeavingTheEdi
     QTest::keyClick(margin, Qt::Key_Tab);
     QTest::qWait(50);
     EXPECT_EQ(messages_.size(), 2u);
+
+    // Going back to "Auto-set Limits" with the keyboard presses nothing: that leaving counts.
+    margin->setFocus();
+    margin->setText(QStringLiteral("x"));
+    QTest::keyClick(margin, Qt::Key_Backtab);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return messages_.size() == 3; }, 2000));
 }
 
 TEST_F(DialogTest, LeavingTheWindowFromABarClearsItsHoverAndItLatchesAgain) {
