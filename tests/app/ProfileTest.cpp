@@ -194,6 +194,7 @@ TEST_F(ProfileTest, AnUnreadableProfileGivesTheDefaultAndSaysWhy) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        alarm(10);  // a child stuck on a lock left by another thread dies, loudly
         _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
     }
     int status = 0;
