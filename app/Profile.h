@@ -1,8 +1,13 @@
 // The application profile: an INI file that keeps the COM port number between runs and, in its
-// [Ports] section, the device path behind each COM number on this system.
+// [Ports] section, the device path behind each COM number on this system. The file is the
+// user's: a write changes the one value in place and keeps every other byte (comments, order,
+// other sections, line ends, permissions, owner), through a temporary file renamed over it.
+// Only a regular file of at most 1 MB (a symbolic link to one is followed) is read or written;
+// anything else is left alone, and the defaults are used.
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,12 +27,21 @@ class Profile {
 
     const QString& Path() const { return path_; }
 
+    // The largest profile that is read.
+    static constexpr std::size_t MaxBytes = 1024 * 1024;
+
     // The value of entry in section as a signed integer; defaultValue when the entry is missing
-    // or does not hold an integer (blanks around it are accepted).
+    // or does not hold an integer (blanks around it are accepted), and when the file is left
+    // alone.
     int GetInt(const char* section, const char* entry, int defaultValue) const;
 
-    // Writes the value, replacing the file atomically. Answers whether the file was written.
+    // Writes the value in place. Answers whether the file now holds it; a file that already does
+    // is not touched.
     bool WriteInt(const char* section, const char* entry, int value);
+
+    // Why the last read or write left the file alone, naming it ("... is not a regular file");
+    // empty when the file was used or is simply not there yet.
+    const std::string& Problem() const { return problem_; }
 
     struct PortMapping {
         int comNumber = 0;
@@ -38,7 +52,11 @@ class Profile {
     std::vector<PortMapping> ReadPortMappings(std::vector<std::string>& warnings) const;
 
   private:
+    struct Contents;
+    Contents Load() const;
+
     QString path_;
+    mutable std::string problem_;
 };
 
 // Hands the profile's [Ports] section to the serial layer's COM device map; every entry left out

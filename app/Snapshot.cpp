@@ -18,14 +18,29 @@ namespace {
 constexpr int UsageError = 2;
 constexpr int WindowNotUp = 3;
 
+constexpr const char* HelpText =
+    "Usage: sorvell-snapshot SECONDS FILE.png\n"
+    "Runs the Sorvell main window on Qt's offscreen platform for SECONDS (above 0, up to 3600)\n"
+    "and writes an image of it to FILE.png.\n"
+    "\n"
+    "Exit status: 0 when written; 1 when the image could not be written; 2 for bad arguments;\n"
+    "3 when a message box or the Port Selection dialog was still waiting for an answer.\n"
+    "\n"
+    "  --help      show this text and exit\n"
+    "  --version   show the version and exit\n";
+
 int Usage() {
-    std::fputs("usage: sorvell-snapshot SECONDS FILE.png\n", stderr);
+    std::fputs("usage: sorvell-snapshot SECONDS FILE.png (--help for more)\n", stderr);
     return UsageError;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> status =
+            AnswerInformationOptions(argc, argv, "sorvell-snapshot", HelpText)) {
+        return *status;
+    }
     if (argc != 3) {
         return Usage();
     }

@@ -2,10 +2,25 @@
 // layer's message box, and the COM device map of the profile.
 #pragma once
 
+#include <optional>
+
 #include "Profile.h"
 #include "SpectrumStore.h"
 #include "SystemClock.h"
 #include "TavrekModule.h"
+
+// --help and --version: when one of them is among the arguments, prints the help text (or the
+// program's name and version) on standard output and answers the exit status 0; otherwise
+// answers nothing and the arguments are left to the program.
+std::optional<int> AnswerInformationOptions(int argc, char** argv, const char* program,
+                                            const char* helpText);
+
+// Around the QApplication's construction: without a usable display Qt would abort (core dump,
+// exit status 134) with a message that does not say what to do. Between the two calls a failing
+// window-system platform instead prints one line naming DISPLAY and QT_QPA_PLATFORM=offscreen and
+// exits with status 1; what Qt says meanwhile is held back and passed on once the start worked.
+void BeginDisplayCheck(const char* program);
+void EndDisplayCheck();
 
 // To be called once the QApplication exists. Warnings about the profile go to standard error.
 void PrepareApplication(const Profile& profile);

@@ -2,7 +2,9 @@
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -178,6 +180,12 @@ void CVibrationDialog::CreateControls() {
         setTabOrder(focusOrder[i - 1], focusOrder[i]);
     }
 
+    // Entering a control takes the pointer off the plots; the edits report a refused text when
+    // the user leaves them.
+    for (const auto& [id, control] : controls_) {
+        control->installEventFilter(this);
+    }
+
     connect(autoSet_, &QPushButton::clicked, this, [this] { OnAutoSetLimits(); });
     connect(reset_, &QPushButton::clicked, this, [this] { OnReset(); });
 }
@@ -232,54 +240,38 @@ bool CVibrationDialog::UpdateData(bool saveAndValidate) {
 }
 
 bool CVibrationDialog::PullControls(Report report) {
+    const auto fail = [&](QLineEdit* edit, const char* message) {
+        if (report == Report::Now) {
+            ShowValidationMessage(edit, QString::fromUtf8(message));
+        }
+        return false;
+    };
     const std::optional<float> margin = ParseFloatText(margin_->text().toStdString());
     if (!margin) {
-        FailField(margin_, ParseRealMessage, report);
-        return false;
+        return fail(margin_, ParseRealMessage);
     }
     m_fAutoSetMargin = *margin;
     m_nLimitSelect = CheckedIndex(*limitGroup_);
     const std::optional<int> step = ParseIntText(step_->text().toStdString());
     if (!step) {
-        FailField(step_, ParseIntegerMessage, report);
-        return false;
+        return fail(step_, ParseIntegerMessage);
     }
     m_nStepSize = *step;
     m_nDisplaySelect = CheckedIndex(*displayGroup_);
-    lastPaintField_ = nullptr;
-    lastPaintText_.clear();
     return true;
 }
 
-void CVibrationDialog::FailField(QLineEdit* edit, const char* message, Report report) {
-    const QString text = QString::fromUtf8(message);
-    if (report == Report::Now) {
-        lastPaintField_ = edit;
-        lastPaintText_ = edit->text();
-        ShowValidationMessage(edit, text);
+void CVibrationDialog::ReportLeftEdit(QLineEdit* edit) {
+    // By now the text may have been mended, or the user may be back in the edit typing.
+    if (validationBoxOpen_ || edit->hasFocus() || !isVisible()) {
         return;
     }
-    // Painting: the same invalid text is reported once, after the paint, never during it.
-    if (edit == lastPaintField_ && edit->text() == lastPaintText_) {
-        return;
+    const std::string text = edit->text().toStdString();
+    if (edit == margin_ && !ParseFloatText(text)) {
+        ShowValidationMessage(edit, QString::fromUtf8(ParseRealMessage));
+    } else if (edit == step_ && !ParseIntText(text)) {
+        ShowValidationMessage(edit, QString::fromUtf8(ParseIntegerMessage));
     }
-    lastPaintField_ = edit;
-    lastPaintText_ = edit->text();
-    pendingField_ = edit;
-    pendingMessage_ = text;
-    if (!reportScheduled_) {
-        reportScheduled_ = true;
-        QTimer::singleShot(0, this, [this] { ReportPendingField(); });
-    }
-}
-
-void CVibrationDialog::ReportPendingField() {
-    reportScheduled_ = false;
-    QLineEdit* edit = std::exchange(pendingField_, nullptr);
-    if (edit == nullptr || validationBoxOpen_) {
-        return;
-    }
-    ShowValidationMessage(edit, pendingMessage_);
 }
 
 void CVibrationDialog::ShowValidationMessage(QLineEdit* edit, const QString& message) {
@@ -290,18 +282,40 @@ void CVibrationDialog::ShowValidationMessage(QLineEdit* edit, const QString& mes
     edit->selectAll();
 }
 
+bool CVibrationDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Enter) {
+        store_.ClearHover();
+    } else if (event->type() == QEvent::FocusOut && (watched == margin_ || watched == step_)) {
+        // Only the user moving on (Tab, a click elsewhere in the window) counts; a message box
+        // or another window taking the focus does not. A click on "Auto-set Limits" is left to
+        // the button, which reports the text itself.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        const bool movedOn = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                             reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason;
+        const bool autoSetClicked =
+            reason == Qt::MouseFocusReason && QApplication::focusWidget() == autoSet_;
+        if (movedOn && !validationBoxOpen_ && !autoSetClicked) {
+            auto* edit = static_cast<QLineEdit*>(watched);
+            // Not inside the focus change: the box runs a modal loop of its own.
+            QTimer::singleShot(0, this, [this, edit] { ReportLeftEdit(edit); });
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void CVibrationDialog::SetMessageBoxFunction(MessageBoxFunction function) {
     messageBox_ = std::move(function);
 }
 
-void CVibrationDialog::ShowMessageBox(const QString& text) {
+void CVibrationDialog::ShowMessageBox(const QString& text, const QString& detail) {
     if (messageBox_) {
-        messageBox_(text);
+        messageBox_(detail.isEmpty() ? text : text + QLatin1Char('\n') + detail);
         return;
     }
     // Before the window first shows (the connection step) the box stands on its own.
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(MessageBoxCaption), text,
                     QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.setInformativeText(detail);
     box.exec();
 }
 
@@ -329,7 +343,9 @@ void CVibrationDialog::OnPaint() {
 }
 
 int CVibrationDialog::PullDisplaySelect() {
-    PullControls(Report::AfterPaint);
+    // A paint pulls silently: the user may be halfway through typing a number ("-" before
+    // "-7"), and a message box then would select the text and lose what was typed.
+    PullControls(Report::Silently);
     return m_nDisplaySelect;
 }
 
@@ -353,13 +369,20 @@ bool CVibrationDialog::IsOwnPointerPosition(QPoint point) const {
 
 void CVibrationDialog::mouseMoveEvent(QMouseEvent* event) {
     // Moves over a control are the control's, and a pointer outside the window (held by a
-    // button pressed on the dialog) is over no part of it: neither touches the hover flags.
+    // button pressed on the dialog) is over no part of it: neither selects a bin, and the
+    // pointer is over no bar any more.
     const QPoint point = event->position().toPoint();
     if (!IsOwnPointerPosition(point)) {
+        store_.ClearHover();
         QDialog::mouseMoveEvent(event);
         return;
     }
     OnMouseMove(point);
+}
+
+void CVibrationDialog::leaveEvent(QEvent* event) {
+    store_.ClearHover();
+    QDialog::leaveEvent(event);
 }
 
 void CVibrationDialog::mousePressEvent(QMouseEvent* event) {
@@ -370,17 +393,29 @@ void CVibrationDialog::mousePressEvent(QMouseEvent* event) {
         QDialog::mousePressEvent(event);
         return;
     }
-    if (event->button() == Qt::LeftButton) {
-        OnLButtonDown(point);
-    } else if (event->button() == Qt::RightButton) {
-        OnRButtonDown(point);
-    } else {
-        QDialog::mousePressEvent(event);
-    }
+    PressButton(event);
 }
 
 void CVibrationDialog::mouseDoubleClickEvent(QMouseEvent* event) {
-    event->ignore();
+    if (!IsOwnPointerPosition(event->position().toPoint()) ||
+        lastPressTime_ == event->timestamp()) {
+        event->ignore();
+        return;
+    }
+    PressButton(event);
+}
+
+void CVibrationDialog::PressButton(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        lastPressTime_ = event->timestamp();
+        OnLButtonDown(point);
+    } else if (event->button() == Qt::RightButton) {
+        lastPressTime_ = event->timestamp();
+        OnRButtonDown(point);
+    } else {
+        event->ignore();
+    }
 }
 
 void CVibrationDialog::OnMouseMove(QPoint point) {
@@ -414,8 +449,13 @@ void CVibrationDialog::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
     if (enter && modifiers == Qt::NoModifier) {
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+        QWidget* focus = focusWidget();
+        if (auto* button = qobject_cast<QPushButton*>(focus)) {
             button->click();
+        } else if (focus == margin_ || focus == step_) {
+            // Enter is how a number is applied: the edits are taken (and a refused text
+            // reported), and the window stays, with every limit set by hand.
+            UpdateData(true);
         } else {
             OnOK();
         }
@@ -441,6 +481,10 @@ void CVibrationDialog::done(int result) {
 
 void CVibrationDialog::MessageBox(const char* text) {
     ShowMessageBox(QString::fromUtf8(text));
+}
+
+void CVibrationDialog::FailureBox(const char* text, const std::string& detail) {
+    ShowMessageBox(QString::fromUtf8(text), QString::fromStdString(detail));
 }
 
 bool CVibrationDialog::PumpOneMessage() {
@@ -470,11 +514,28 @@ void CVibrationDialog::RunPortSelectionDialog(int& portNumber) {
 }
 
 int CVibrationDialog::GetProfileInt(const char* section, const char* entry, int defaultValue) {
-    return profile_.GetInt(section, entry, defaultValue);
+    const int value = profile_.GetInt(section, entry, defaultValue);
+    if (!profile_.Problem().empty()) {
+        ReportProfileProblem(profile_.Problem() +
+                             ". Sorvell leaves it alone: the default port is used and no port "
+                             "number is saved.");
+    }
+    return value;
 }
 
-void CVibrationDialog::WriteProfileInt(const char* section, const char* entry, int value) {
+bool CVibrationDialog::WriteProfileInt(const char* section, const char* entry, int value) {
     if (!profile_.WriteInt(section, entry, value)) {
-        std::cerr << "sorvell: could not write " << profile_.Path().toStdString() << '\n';
+        ReportProfileProblem("The port number could not be saved: " + profile_.Problem() + ".");
+        return false;
+    }
+    return true;
+}
+
+void CVibrationDialog::ReportProfileProblem(const std::string& text) {
+    std::cerr << "sorvell: " << text << '\n';
+    // Once per run: the same trouble at every round of the port dialog is no news.
+    if (!profileProblemReported_) {
+        profileProblemReported_ = true;
+        ShowMessageBox(QString::fromStdString(text));
     }
 }

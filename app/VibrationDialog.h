@@ -10,6 +10,8 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <optional>
+#include <string>
 
 #include "ModuleHost.h"
 #include "ModuleSession.h"
@@ -61,11 +63,13 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     void OnRButtonDown(QPoint point);
     void OnAutoSetLimits();
     void OnReset();
-    // Enter: validates, then ends the dialog with Accepted; stays open when an edit is invalid.
+    // Enter outside the edits and the push buttons: validates, then ends the dialog with
+    // Accepted; stays open when an edit is invalid.
     void OnOK();
 
     // ModuleHost.
     void MessageBox(const char* text) override;
+    void FailureBox(const char* text, const std::string& detail) override;
     bool PumpOneMessage() override;
     bool MainWindowClosing() const override { return closing_; }
     void InvalidateClient() override;
@@ -73,12 +77,13 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     void DefaultProcessing() override;
     void RunPortSelectionDialog(int& portNumber) override;
     int GetProfileInt(const char* section, const char* entry, int defaultValue) override;
-    void WriteProfileInt(const char* section, const char* entry, int value) override;
+    bool WriteProfileInt(const char* section, const char* entry, int value) override;
 
     // PaintHost.
     int PullDisplaySelect() override;
 
-    // Shows a message box with an OK button; replaceable so that tests can answer it.
+    // Shows a message box with an OK button; replaceable so that tests can answer it. A box with
+    // a secondary text gives it on the lines after its main text.
     using MessageBoxFunction = std::function<void(const QString& text)>;
     void SetMessageBoxFunction(MessageBoxFunction function);
 
@@ -98,9 +103,12 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     void timerEvent(QTimerEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
-    // The second press of a double click is a double click, not another press: it edits no
-    // limit (Qt would otherwise hand it on as a second press).
+    // The window system turns the second of two quick presses into a double click: it is still
+    // a press, and steps the limit like any other.
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // The pointer leaving the window, or entering one of its controls, is over no bar any more.
+    void leaveEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     // Ending the dialog ends its timer with it, as destroying the window does.
     void done(int result) override;
@@ -109,13 +117,15 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     // Whether pointer input at point is the dialog's own: inside its client area and over none
     // of the controls that take pointer input themselves.
     bool IsOwnPointerPosition(QPoint point) const;
-    enum class Report { Now, AfterPaint };
+    void PressButton(QMouseEvent* event);
+    enum class Report { Now, Silently };
     bool PullControls(Report report);
-    void FailField(QLineEdit* edit, const char* message, Report report);
-    void ReportPendingField();
+    // An edit left holding text that is no number is reported once the focus has moved on.
+    void ReportLeftEdit(QLineEdit* edit);
     void ShowValidationMessage(QLineEdit* edit, const QString& message);
     void CreateControls();
-    void ShowMessageBox(const QString& text);
+    void ShowMessageBox(const QString& text, const QString& detail = QString());
+    void ReportProfileProblem(const std::string& text);
 
     SpectrumStore& store_;
     ModuleSession& session_;
@@ -140,12 +150,11 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     QButtonGroup* displayGroup_ = nullptr;
     std::map<int, QWidget*> controls_;
 
-    // A paint must not run a modal loop, so an invalid edit found while painting is reported
-    // once the paint is over, one box at a time, and not again for the same text.
-    QLineEdit* pendingField_ = nullptr;
-    QString pendingMessage_;
-    bool reportScheduled_ = false;
+    // While a validation message is up, the focus it takes from an edit is no reason to report
+    // that edit again.
     bool validationBoxOpen_ = false;
-    QLineEdit* lastPaintField_ = nullptr;
-    QString lastPaintText_;
+    // The time stamp of the last press that stepped a limit: a double click carries the time
+    // stamp of its own press, so one delivered after that press is not a second press.
+    std::optional<quint64> lastPressTime_;
+    bool profileProblemReported_ = false;
 };

@@ -88,7 +88,7 @@ class ModuleConnection {
     bool ConnectWithRetries(ModuleHost& host, int number);
     // A module still streaming at 128000 baud (left so by a run that ended mid-block) is heard
     // only at its own speed: the line goes there for one "8" and back. Answers a ConnectResult.
-    int StopStreamingModule(ModuleHost& host, char* scratch);
+    int StopStreamingModule(ModuleHost& host, int number, char* scratch);
 
     ModuleClock& clock_;
     // The COM number of the last connection that succeeded; 0 before the first.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 // The windowing services that connection and acquisition need of the main dialog. The dialog
 // implements it on Qt; tests implement it with fakes.
@@ -11,6 +12,9 @@ class ModuleHost {
 
     // A modal message box with an OK button only, captioned with the program's name.
     virtual void MessageBox(const char* text) = 0;
+    // A failure box of the connection: text as its main text and detail (the device and the
+    // system's reason) as its secondary text. A host without room for it shows the text alone.
+    virtual void FailureBox(const char* text, const std::string& /*detail*/) { MessageBox(text); }
     // Takes at most one pending window message and dispatches it (paint, mouse, buttons,
     // timer ticks). Answers whether one was taken.
     virtual bool PumpOneMessage() = 0;
@@ -25,9 +29,10 @@ class ModuleHost {
     virtual void DefaultProcessing() = 0;
     // Runs the Port Selection dialog modally; it reads and may change portNumber.
     virtual void RunPortSelectionDialog(int& portNumber) = 0;
-    // The application profile, integer values.
+    // The application profile, integer values. A write answers whether the profile now holds
+    // the value (an unwritable profile does not).
     virtual int GetProfileInt(const char* section, const char* entry, int defaultValue) = 0;
-    virtual void WriteProfileInt(const char* section, const char* entry, int value) = 0;
+    virtual bool WriteProfileInt(const char* section, const char* entry, int value) = 0;
 };
 
 // Time as the connection and the acquisition cycle see it. Tests substitute a fake clock so

@@ -122,6 +122,7 @@ Output:
   --verbose              print the module's events (handshake answers, streams, faults) on
                          standard error
   --help                 show this text and exit
+  --version              show the version and exit
 
 A module cannot tell that the host has closed its end of the line: a stream goes on until an
 "8" stops it, and is there for the host that opens the line next.

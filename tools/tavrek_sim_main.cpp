@@ -12,6 +12,12 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    for (const std::string& arg : args) {
+        if (arg == "--version") {
+            std::printf("tavrek-sim %s\n", SORVELL_VERSION);
+            return 0;
+        }
+    }
     SimConfig config;
     CommandOptions command;
     std::string error;

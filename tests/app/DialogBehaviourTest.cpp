@@ -1,5 +1,7 @@
 // The main dialog at work: initialisation order, data exchange, keys, About box, painting,
 // the pointer and the buttons of limit editing, and the services it gives the module side.
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QLabel>
 #include <QMouseEvent>
@@ -112,19 +114,32 @@ TEST_F(DialogTest, CloseEndsTheDialogAsCancel) {
     EXPECT_FALSE(dialog_.IsTimerRunning());
 }
 
-TEST_F(DialogTest, EnterOutsideAPushButtonValidatesThenEndsTheDialogAsOk) {
+TEST_F(DialogTest, EnterInAnEditAppliesItAndKeepsTheWindowOpen) {
     ShowActive();
-    Edit(IDC_STEPSIZE)->setFocus();
-    Edit(IDC_STEPSIZE)->setText(QStringLiteral("x"));
-    QTest::keyClick(Edit(IDC_STEPSIZE), Qt::Key_Return);
+    Hover(QPoint(Bin17X, InsideY));
+    ASSERT_EQ(store_.selectedBin, 17);
+    store_.maxLimitX[17] = 0.0;
+    QLineEdit* step = Edit(IDC_STEPSIZE);
+    step->setFocus();
+    step->setText(QStringLiteral("x"));
+    QTest::keyClick(step, Qt::Key_Return);
     EXPECT_TRUE(dialog_.isVisible());
     EXPECT_EQ(messages_, (std::vector<std::string>{"Please enter an integer."}));
 
-    Edit(IDC_STEPSIZE)->setText(QStringLiteral("4"));
-    QTest::keyClick(Edit(IDC_STEPSIZE), Qt::Key_Enter, Qt::KeypadModifier);
+    step->setText(QStringLiteral("2"));
+    QTest::keyClick(step, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(dialog_.isVisible());
+    EXPECT_TRUE(dialog_.IsTimerRunning());
+    EXPECT_EQ(dialog_.m_nStepSize, 2);
+    QTest::mouseClick(&dialog_, Qt::RightButton, Qt::NoModifier, QPoint(Bin17X, InsideY));
+    EXPECT_EQ(store_.maxLimitX[17], 2.0);
+    EXPECT_EQ(messages_.size(), 1u);
+
+    // Enter anywhere else (here on a radio button) still ends the dialog as OK.
+    Radio(IDC_MINLIMIT)->setFocus();
+    QTest::keyClick(Radio(IDC_MINLIMIT), Qt::Key_Return);
     EXPECT_FALSE(dialog_.isVisible());
     EXPECT_EQ(dialog_.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog_.m_nStepSize, 4);
 }
 
 TEST_F(DialogTest, EnterOnAPushButtonPressesIt) {
@@ -332,28 +347,90 @@ TEST_F(DialogTest, ErrorDataViewIsChosenByThePaintsOwnExchange) {
     EXPECT_EQ(store_.shownX[20], -30.0);
 }
 
-TEST_F(DialogTest, InvalidTextFoundByAPaintIsReportedAfterItOnce) {
-    ShowInitialised();
-    Edit(IDC_MARGIN)->setText(QStringLiteral("1e"));
-    Radio(IDC_ERRORDATA)->click();
+TEST_F(DialogTest, TypingANegativeMarginThroughPaintsRaisesNoBoxAndAutoSetUsesIt) {
+    ShowActive();
+    store_.shownX[12] = 0.0;
+    QLineEdit* margin = Edit(IDC_MARGIN);
+    margin->setFocus();
+    margin->selectAll();
+    QTest::keyClicks(margin, QStringLiteral("-"));
+    Radio(IDC_ERRORDATA)->setChecked(true);
+    // Paints and acquisition ticks while "-" stands in the edit: the pull stops at the margin,
+    // so neither the margin nor the display choice after it is taken, and nothing is reported.
+    const int ticks = session_.ticks;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return session_.ticks >= ticks + 3; }, 5000));
     Grab();
-    EXPECT_TRUE(messages_.empty());  // never inside the paint
+    Grab();
+    QApplication::processEvents();
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(dialog_.m_fAutoSetMargin, 5.0f);
     EXPECT_EQ(dialog_.m_nDisplaySelect, 0);
-    QTest::qWait(20);
+    EXPECT_EQ(margin->text(), QStringLiteral("-"));
+
+    QTest::keyClicks(margin, QStringLiteral("7"));
+    EXPECT_EQ(margin->text(), QStringLiteral("-7"));
+    Radio(IDC_ERRORDATA)->setChecked(false);
+    Radio(IDC_LIVEDATA)->setChecked(true);
+    QTest::mouseClick(dialog_.Control(IDC_AUTOSET), Qt::LeftButton);
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(dialog_.m_fAutoSetMargin, -7.0f);
+    EXPECT_EQ(store_.maxLimitX[12], -7.0);
+    EXPECT_EQ(store_.minLimitX[12], 7.0);
+}
+
+TEST_F(DialogTest, TextLeftRefusedIsReportedOnceForAutoSetAndOnceOnLeavingTheEdit) {
+    ShowActive();
+    store_.shownX[12] = 0.0;
+    QLineEdit* margin = Edit(IDC_MARGIN);
+    margin->setFocus();
+    margin->setText(QStringLiteral("1e"));
+    Grab();
+    // Auto-set takes the focus from the edit and reports the text itself, once.
+    QTest::mouseClick(dialog_.Control(IDC_AUTOSET), Qt::LeftButton);
+    QApplication::processEvents();
     EXPECT_EQ(messages_, (std::vector<std::string>{"Please enter a number."}));
-    EXPECT_EQ(dialog_.focusWidget(), Edit(IDC_MARGIN));
-    // Further paints with the same text do not ask again; new invalid text is reported.
+    EXPECT_EQ(store_.maxLimitX[12], 5.0);
+    EXPECT_EQ(dialog_.focusWidget(), margin);
+    EXPECT_EQ(margin->selectedText(), QStringLiteral("1e"));
+
+    // Leaving the edit with the text still refused reports it once more, after the move.
+    QTest::keyClick(margin, Qt::Key_Tab);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return messages_.size() == 2; }, 2000));
+    EXPECT_EQ(messages_.back(), "Please enter a number.");
+    EXPECT_EQ(dialog_.focusWidget(), margin);
     Grab();
-    Grab();
-    QTest::qWait(20);
-    EXPECT_EQ(messages_.size(), 1u);
-    Edit(IDC_MARGIN)->setText(QStringLiteral("-"));
-    Grab();
-    QTest::qWait(20);
+    QTest::qWait(100);
     EXPECT_EQ(messages_.size(), 2u);
-    Edit(IDC_MARGIN)->setText(QStringLiteral("4"));
-    Grab();
-    EXPECT_EQ(dialog_.m_nDisplaySelect, 1);
+
+    // Mended before leaving: nothing to report.
+    margin->setText(QStringLiteral("3"));
+    QTest::keyClick(margin, Qt::Key_Tab);
+    QTest::qWait(50);
+    EXPECT_EQ(messages_.size(), 2u);
+
+    // Going back to "Auto-set Limits" with the keyboard presses nothing: that leaving counts.
+    margin->setFocus();
+    margin->setText(QStringLiteral("x"));
+    QTest::keyClick(margin, Qt::Key_Backtab);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return messages_.size() == 3; }, 2000));
+}
+
+TEST_F(DialogTest, LeavingTheWindowFromABarClearsItsHoverAndItLatchesAgain) {
+    ShowInitialised();
+    Hover(QPoint(208, InsideY));  // bin 31 of the left plot
+    ASSERT_EQ(store_.hoverX[31], 1);
+    store_.hoverY[20] = 1;  // as left by a jump across the plots
+    // The window system reports the pointer gone, with no move inside the window before it.
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(dialog_.windowHandle(), &leave);
+    EXPECT_EQ(store_.hoverX[31], 0);
+    EXPECT_EQ(store_.hoverY[20], 0);
+    EXPECT_EQ(store_.selectedBin, 31);
+
+    store_.shownX[31] = 50.0;
+    const QImage image = Grab();
+    EXPECT_EQ(store_.errorX[31], 50.0);
+    EXPECT_EQ(image.pixel(207, 225), RedPixel);  // its error mark
 }
 
 TEST_F(DialogTest, HostServicesForTheModuleSide) {
@@ -380,6 +457,22 @@ TEST_F(DialogTest, HostServicesForTheModuleSide) {
     dialog_.WriteProfileInt("MySorvellAp", "SorvellComPort", 11);
     EXPECT_EQ(dialog_.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 11);
     EXPECT_EQ(Profile(profile_.Path()).GetInt("MySorvellAp", "SorvellComPort", 3), 11);
+}
+
+TEST_F(DialogTest, AProfileLeftAloneIsReportedOnceNamingItsPath) {
+    const QString fifo = dir_.path() + QStringLiteral("/fifo.ini");
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    Profile profile(fifo);
+    CVibrationDialog dialog(store_, session_, profile);
+    dialog.SetMessageBoxFunction(
+        [this](const QString& text) { messages_.push_back(text.toStdString()); });
+    EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
+    dialog.WriteProfileInt("MySorvellAp", "SorvellComPort", 5);
+    EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], fifo.toStdString() +
+                                " is not a regular file. Sorvell leaves it alone: the default port "
+                                "is used and no port number is saved.");
 }
 
 TEST_F(DialogTest, PortSelectionDialogRunsModallyOnThePortNumber) {
@@ -430,10 +523,11 @@ TEST_F(DialogTest, PointerInputOverAControlIsTheControlsOwn) {
         QTest::mouseClick(dialog_.Control(id), Qt::RightButton);
     }
     EXPECT_EQ(store_.maxLimitX[17], 15.0);
-    // Moving over a control leaves the hover flags as they are.
+    // Entering a control takes the pointer off the bar; the selection stays.
     QTest::mouseMove(dialog_.Control(IDC_AUTOSET), QPoint(5, 5));
     QApplication::processEvents();
-    EXPECT_EQ(store_.hoverX[17], 1);
+    EXPECT_EQ(store_.hoverX[17], 0);
+    EXPECT_EQ(store_.selectedBin, 17);
 
     // Static texts and group boxes take no pointer input: a click there is the dialog's.
     Hover(QPoint(Bin17X, 240));  // on the "X-Axis" text
@@ -467,7 +561,7 @@ TEST_F(DialogTest, ErrorMarksAndErrorDataStubsCoverTheirRowsOnScreen) {
     EXPECT_EQ(store_.errorX[5], -139.0);
 }
 
-TEST_F(DialogTest, ADoubleClickStepsALimitOnceNotTwice) {
+TEST_F(DialogTest, ADoubleClickDeliveredAfterItsOwnPressStepsOnce) {
     ShowInitialised();
     const QPoint point(Bin17X, InsideY);
     Hover(point);
@@ -486,5 +580,37 @@ TEST_F(DialogTest, ADoubleClickStepsALimitOnceNotTwice) {
         QApplication::sendEvent(&dialog_, &doubleClick);
         QApplication::sendEvent(&dialog_, &release);
         EXPECT_EQ(store_.maxLimitX[17], expected);
+    }
+}
+
+TEST_F(DialogTest, EveryPressStepsTheLimitHoweverQuicklyItFollows) {
+    ShowInitialised();
+    QWindow* window = dialog_.windowHandle();
+    const QPoint point(Bin17X, InsideY);
+    const QPoint global = dialog_.mapToGlobal(point);
+    // Time stamps of our own, far from those of other tests, so that the window system's
+    // double-click detection sees presses exactly 150 ms apart.
+    int time = 50'000'000;
+    // A move to where the pointer already is would be dropped: come from elsewhere.
+    for (const QPoint at : {QPoint(30, 20), point}) {
+        qt_handleMouseEvent(window, at, dialog_.mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                            QEvent::MouseMove, Qt::NoModifier, ++time);
+    }
+    QApplication::processEvents();
+    ASSERT_EQ(store_.selectedBin, 17);
+    ASSERT_EQ(store_.selectedPlot, PlotX);
+    store_.maxLimitX[17] = -60.0;
+    for (const auto& [button, expected] :
+         {std::pair{Qt::RightButton, -36.0}, std::pair{Qt::LeftButton, -60.0}}) {
+        for (int press = 0; press < 4; ++press) {
+            time += 150;
+            qt_handleMouseEvent(window, point, global, button, button, QEvent::MouseButtonPress,
+                                Qt::NoModifier, time);
+            qt_handleMouseEvent(window, point, global, Qt::NoButton, button,
+                                QEvent::MouseButtonRelease, Qt::NoModifier, time + 40);
+        }
+        QApplication::processEvents();
+        EXPECT_EQ(store_.maxLimitX[17], expected);
+        time += 1000;
     }
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -17,6 +21,15 @@ void WriteText(const QString& path, const char* text) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(text);
+}
+
+QByteArray ReadBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+std::string Std(const QString& text) {
+    return text.toStdString();
 }
 
 class ProfileTest : public ::testing::Test {
@@ -82,6 +95,112 @@ TEST_F(ProfileTest, WrittenNumberIsReadBackAndOtherSectionsKept) {
     // Written through a temporary file that replaces the profile: nothing else is left behind.
     const QStringList files = QDir(dir_.path()).entryList(QDir::Files);
     EXPECT_EQ(files, QStringList{QStringLiteral("sorvell.ini")});
+}
+
+TEST_F(ProfileTest, SavingThePortKeepsEveryOtherByteAndThePermissions) {
+    const char* before =
+        "; Sorvell on the bench PC\r\n[Ports]\r\nCOM3=/dev/ttyUSB0 ; the adapter\r\n"
+        "[MySorvellAp]\r\nSorvellComPort=3\r\nSorvellComPort=8\r\n\r\n[Zeta]\r\nA=1\r\n";
+    WriteText(path_, before);
+    ASSERT_EQ(chmod(Std(path_).c_str(), 0640), 0);
+    ASSERT_TRUE(profile_.WriteInt(Profile::AppSection, Profile::ComPortEntry, 12));
+    EXPECT_EQ(ReadBytes(path_).toStdString(),
+              "; Sorvell on the bench PC\r\n[Ports]\r\nCOM3=/dev/ttyUSB0 ; the adapter\r\n"
+              "[MySorvellAp]\r\nSorvellComPort=12\r\nSorvellComPort=8\r\n\r\n[Zeta]\r\nA=1\r\n");
+    struct stat status {};
+    ASSERT_EQ(stat(Std(path_).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_TRUE(profile_.Problem().empty());
+
+    // A read-only profile stays as it is, and read-only.
+    ASSERT_EQ(chmod(Std(path_).c_str(), 0444), 0);
+    EXPECT_FALSE(profile_.WriteInt(Profile::AppSection, Profile::ComPortEntry, 5));
+    EXPECT_EQ(profile_.Problem(), Std(path_) + " is read-only");
+    ASSERT_EQ(stat(Std(path_).c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0444u);
+    EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 12);
+
+    // A symbolic link is followed: the file behind it changes, the link stays a link.
+    ASSERT_EQ(chmod(Std(path_).c_str(), 0600), 0);
+    const QString link = dir_.path() + QStringLiteral("/link.ini");
+    ASSERT_EQ(symlink(Std(path_).c_str(), Std(link).c_str()), 0);
+    Profile linked(link);
+    ASSERT_TRUE(linked.WriteInt(Profile::AppSection, Profile::ComPortEntry, 7));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 7);
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              (QStringList{QStringLiteral("link.ini"), QStringLiteral("sorvell.ini")}));
+}
+
+TEST_F(ProfileTest, WhatIsNoRegularFileIsNeitherHungOnNorReplaced) {
+    // A FIFO (opening it for reading would wait for a writer), a device node behind a link, a
+    // directory and a file over 1 MB.
+    const QString fifo = dir_.path() + QStringLiteral("/fifo.ini");
+    ASSERT_EQ(mkfifo(Std(fifo).c_str(), 0600), 0);
+    const QString device = dir_.path() + QStringLiteral("/device.ini");
+    ASSERT_EQ(symlink("/dev/null", Std(device).c_str()), 0);
+    const QString directory = dir_.path() + QStringLiteral("/directory.ini");
+    ASSERT_TRUE(QDir().mkpath(directory));
+    const QString large = dir_.path() + QStringLiteral("/large.ini");
+    const QByteArray largeBytes =
+        QByteArray("[MySorvellAp]\nSorvellComPort=9\n") + QByteArray(2 * 1024 * 1024, ';');
+    {
+        QFile file(large);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(largeBytes);
+    }
+    const struct {
+        QString path;
+        const char* problem;
+    } cases[] = {{fifo, " is not a regular file"},
+                 {device, " is not a regular file"},
+                 {directory, " is not a regular file"},
+                 {large, " is larger than 1 MB"}};
+    for (const auto& c : cases) {
+        Profile profile(c.path);
+        EXPECT_EQ(profile.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 3) << Std(c.path);
+        EXPECT_EQ(profile.Problem(), Std(c.path) + c.problem);
+        EXPECT_FALSE(profile.WriteInt(Profile::AppSection, Profile::ComPortEntry, 4));
+        EXPECT_EQ(profile.Problem(), Std(c.path) + c.problem);
+        std::vector<std::string> warnings;
+        EXPECT_TRUE(profile.ReadPortMappings(warnings).empty());
+    }
+    struct stat status {};
+    ASSERT_EQ(stat(Std(fifo).c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    ASSERT_EQ(stat("/dev/null", &status), 0);
+    EXPECT_TRUE(S_ISCHR(status.st_mode));
+    EXPECT_TRUE(QFileInfo(device).isSymLink());
+    EXPECT_TRUE(QFileInfo(directory).isDir());
+    EXPECT_EQ(ReadBytes(large), largeBytes);
+}
+
+TEST_F(ProfileTest, AnUnreadableProfileGivesTheDefaultAndSaysWhy) {
+    WriteText(path_, "[MySorvellAp]\nSorvellComPort=9\n");
+    ASSERT_EQ(chmod(Std(path_).c_str(), 0), 0);
+    ASSERT_EQ(chmod(Std(dir_.path()).c_str(), 0755), 0);
+    const auto check = [&] {
+        Profile profile(path_);
+        const bool defaulted = profile.GetInt(Profile::AppSection, Profile::ComPortEntry, 3) == 3;
+        const bool said = profile.Problem() == Std(path_) + " cannot be read (Permission denied)";
+        const bool kept = !profile.WriteInt(Profile::AppSection, Profile::ComPortEntry, 4);
+        return defaulted && said && kept;
+    };
+    if (geteuid() != 0) {
+        EXPECT_TRUE(check());
+        return;
+    }
+    // Root reads every file: check as an unprivileged user, in a child process.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(10);  // a child stuck on a lock left by another thread dies, loudly
+        _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ReadBytes(path_), QByteArray("[MySorvellAp]\nSorvellComPort=9\n"));
 }
 
 TEST_F(ProfileTest, WritingCreatesTheConfigurationDirectory) {

@@ -70,8 +70,8 @@ class MeasuringHost final : public ModuleHost {
     int GetProfileInt(const char* section, const char* entry, int defaultValue) override {
         return inner_.GetProfileInt(section, entry, defaultValue);
     }
-    void WriteProfileInt(const char* section, const char* entry, int value) override {
-        inner_.WriteProfileInt(section, entry, value);
+    bool WriteProfileInt(const char* section, const char* entry, int value) override {
+        return inner_.WriteProfileInt(section, entry, value);
     }
     bool completed = false;
     int messages = 0;

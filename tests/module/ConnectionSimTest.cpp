@@ -2,7 +2,9 @@
 // speeds, every result of ConnectModule, and the start-up retry loop with its profile.
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,18 +91,26 @@ TEST_F(ConnectionSimTest, ModuleThatDoesNotAnswerAsExpectedGivesResultFour) {
         const char* what;
         std::string answer;
         int delayMs;
+        const char* detail;
     };
-    for (const Case& c : {Case{"silent", "", 0}, Case{"double answer", "QQ", 0},
-                          Case{"late answer", "Q", 300}, Case{"wrong answer", "X", 0}}) {
+    for (const Case& c :
+         {Case{"silent", "", 0, "The module did not answer."},
+          Case{"double answer", "QQ", 0, "The module answered with 2 bytes instead of one."},
+          Case{"late answer", "Q", 300, "The module did not answer."},
+          Case{"wrong answer", "X", 0, "The module answered 0x58 instead of \"Q\"."}}) {
         SCOPED_TRACE(c.what);
         SimConfig config;
         config.faults.answer = c.answer;
         config.faults.answerDelayMs = c.delayMs;
         StartSim(config);
         host.messages.clear();
+        host.details.clear();
         host.profileWrites.clear();
         EXPECT_EQ(connection.ConnectModule(host, SimComNumber), 4);
         EXPECT_EQ(host.messages, (std::vector<std::string>{NoAnswer}));
+        EXPECT_EQ(host.details,
+                  (std::vector<std::string>{"Device: " + ComDevicePath(SimComNumber) + " (COM" +
+                                            std::to_string(SimComNumber) + ")\n" + c.detail}));
         EXPECT_TRUE(host.profileWrites.empty());
         connection.TearDown();
     }
@@ -132,7 +142,49 @@ TEST_F(ConnectionSimTest, PortThatCannotBeOpenedGivesResultOne) {
     MapMissing(SimComNumber);
     EXPECT_EQ(connection.ConnectModule(host, SimComNumber), 1);
     EXPECT_EQ(host.messages, (std::vector<std::string>{OpenFailed}));
+    // The box names the device and the system's reason.
+    EXPECT_EQ(
+        host.details,
+        (std::vector<std::string>{"Device: /nonexistent/sorvell-test-port (COM" +
+                                  std::to_string(SimComNumber) + ")\nNo such file or directory."}));
     EXPECT_EQ(connection.Settings(), nullptr);
+}
+
+TEST_F(ConnectionSimTest, ADeviceTheUserMayNotOpenIsNamedWithTheDialoutHint) {
+    // A terminal device of root's that others may not open, as /dev/ttyS* are for a user
+    // outside the dialout group.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave = ptsname(master);
+    ASSERT_EQ(chmod(slave.c_str(), geteuid() == 0 ? 0600 : 0), 0);
+    SetComDevicePath(SimComNumber, slave);
+    const std::string expected = "Device: " + slave + " (COM" + std::to_string(SimComNumber) +
+                                 ")\nPermission denied. Your user may not open it: add it to "
+                                 "the dialout group (sudo adduser $USER dialout), then log in "
+                                 "again.";
+    const auto attempt = [&] {
+        return connection.ConnectModule(host, SimComNumber) == 1 &&
+               host.messages == std::vector<std::string>{OpenFailed} &&
+               host.details == std::vector<std::string>{expected};
+    };
+    if (geteuid() != 0) {
+        EXPECT_TRUE(attempt()) << (host.details.empty() ? "" : host.details[0]);
+    } else {
+        // Root opens every device: try as an unprivileged user, in a child process (no other
+        // thread runs here).
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(10);  // a child stuck on a lock left by another thread dies, loudly
+            _exit(setgid(65534) == 0 && setuid(65534) == 0 && attempt() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    close(master);
 }
 
 TEST_F(ConnectionSimTest, PortHeldByAnotherProcessGivesResultOne) {
@@ -159,6 +211,9 @@ TEST_F(ConnectionSimTest, PortHeldByAnotherProcessGivesResultOne) {
 
     EXPECT_EQ(connection.ConnectModule(host, SimComNumber), 1);
     EXPECT_EQ(host.messages, (std::vector<std::string>{OpenFailed}));
+    EXPECT_EQ(host.details,
+              (std::vector<std::string>{"Device: " + path + " (COM" + std::to_string(SimComNumber) +
+                                        ")\nIt may be in use by another program."}));
     EXPECT_TRUE(ReceivedText().empty());
 
     const char done = 'x';
@@ -179,6 +234,10 @@ TEST_F(ConnectionSimTest, LineThatRefusesAHandshakeSpeedGivesResultsTwoAndThree)
     SerialSeam::FailBaudRate(38400);
     EXPECT_EQ(connection.ConnectModule(host, SimComNumber), 2);
     EXPECT_EQ(host.messages, (std::vector<std::string>{"Could not set 38.4K baud rate."}));
+    ASSERT_EQ(host.details.size(), 1u);
+    EXPECT_EQ(host.details[0], "Device: " + ComDevicePath(SimComNumber) + " (COM" +
+                                   std::to_string(SimComNumber) +
+                                   ")\nThe device does not support this line setting.");
     SerialSeam::ClearBaudFailures();
 
     SerialSeam::FailBaudRate(128000);
@@ -234,6 +293,21 @@ TEST_F(ConnectionSimTest, OkWithANewNumberConnectsThereAndSavesIt) {
     EXPECT_EQ(ReceivedText(), "P9PGQS");
     // The second read takes the profile as the dialog left it, without the start-up limit.
     ASSERT_EQ(host.profileReads.size(), 2u);
+}
+
+TEST_F(ConnectionSimTest, AProfileThatCannotKeepTheNumberStillGetsTheTypedOneTried) {
+    StartSim(SimConfig{}, 7);
+    MapMissing(5);
+    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = 5;
+    host.profileKeeps = false;
+    host.dialog = [](int& portNumber) { portNumber = 7; };
+    connection.ConnectAtStartup(host);
+    EXPECT_EQ(host.messages, (std::vector<std::string>{OpenFailed}));
+    EXPECT_EQ(host.dialogShown, (std::vector<int>{5}));
+    EXPECT_EQ(host.profileWrites, (std::vector<int>{7, 7}));
+    EXPECT_EQ(host.profileReads.size(), 1u);  // the old 5 is not read back
+    ASSERT_TRUE(Sim().WaitForReceived(6, 2000ms));
+    EXPECT_EQ(ReceivedText(), "P9PGQS");
 }
 
 TEST_F(ConnectionSimTest, EscapeTriesTheSameNumberAgain) {

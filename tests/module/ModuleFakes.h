@@ -150,6 +150,10 @@ class FakeHost final : public ModuleHost {
             onMessage(text);
         }
     }
+    void FailureBox(const char* text, const std::string& detail) override {
+        details.push_back(detail);
+        MessageBox(text);
+    }
     bool PumpOneMessage() override {
         ++pumps;
         return pump ? pump() : false;
@@ -172,9 +176,12 @@ class FakeHost final : public ModuleHost {
         const auto found = profile.find(Key(section, entry));
         return found == profile.end() ? defaultValue : found->second;
     }
-    void WriteProfileInt(const char* section, const char* entry, int value) override {
+    bool WriteProfileInt(const char* section, const char* entry, int value) override {
         profileWrites.push_back(value);
-        profile[Key(section, entry)] = value;
+        if (profileKeeps) {
+            profile[Key(section, entry)] = value;
+        }
+        return profileKeeps;
     }
 
     static std::string Key(const char* section, const char* entry) {
@@ -188,6 +195,8 @@ class FakeHost final : public ModuleHost {
     };
 
     std::vector<std::string> messages;
+    // The secondary text of each failure box.
+    std::vector<std::string> details;
     std::function<void(const std::string&)> onMessage;
     std::function<bool()> pump;
     std::function<void(int&)> dialog;
@@ -196,6 +205,8 @@ class FakeHost final : public ModuleHost {
     std::vector<ProfileRead> profileReads;
     std::vector<int> profileWrites;
     bool closing = false;
+    // false: a profile that cannot be written (read-only), which keeps its old values.
+    bool profileKeeps = true;
     int pumps = 0;
     int invalidations = 0;
     int closes = 0;

@@ -1,0 +1,123 @@
+// The connection step with the real dialog as its host: the Port Selection dialog, the profile
+// and the message boxes as the user meets them.
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+
+#include "ComDeviceMap.h"
+#include "DialogFixture.h"
+#include "ModuleConnection.h"
+#include "PortSelectionDialog.h"
+
+namespace {
+
+void WriteText(const QString& path, const char* text) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+// Time that passes at once: the handshake's pauses cost nothing here.
+class InstantClock final : public ModuleClock {
+  public:
+    void Sleep(std::uint32_t) override {}
+    std::time_t Time() override { return 0; }
+    std::int64_t SteadyMs() override { return 0; }
+};
+
+// Answers each Port Selection dialog as it opens: notes the number it shows, then lets
+// `answer` type and press.
+class PortDialogAnswers {
+  public:
+    explicit PortDialogAnswers(std::function<void(CPortSelectionDialog&, int round)> answer)
+        : answer_(std::move(answer)) {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<CPortSelectionDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr || dialog == current_) {
+                return;
+            }
+            current_ = dialog;
+            shown.push_back(dialog->PortEdit()->text().toStdString());
+            // A loop that keeps asking fails the test rather than hanging it.
+            if (shown.size() > 5) {
+                ADD_FAILURE() << "the Port Selection dialog keeps coming back";
+                dialog->TerminateButton()->click();
+                return;
+            }
+            answer_(*dialog, static_cast<int>(shown.size()));
+        });
+        timer_.start();
+    }
+    std::vector<std::string> shown;
+
+  private:
+    std::function<void(CPortSelectionDialog&, int)> answer_;
+    QTimer timer_;
+    // Each round's dialog is a new one, possibly at the same address as the last.
+    QPointer<CPortSelectionDialog> current_;
+};
+
+}  // namespace
+
+TEST_F(DialogTest, AnUnwritableProfileStillGetsTheTypedPortTriedAndSaysSoOnce) {
+    WriteText(profile_.Path(), "[MySorvellAp]\nSorvellComPort=3\n");
+    ASSERT_EQ(chmod(profile_.Path().toLocal8Bit().constData(), 0444), 0);
+    const std::string missing = dir_.path().toStdString() + "/no-such-device";
+    SetComDevicePath(3, missing + "3");
+    SetComDevicePath(7, missing + "7");
+
+    PortDialogAnswers answers([](CPortSelectionDialog& dialog, int round) {
+        if (round == 1) {
+            dialog.PortEdit()->setText(QStringLiteral("7"));
+            dialog.OkButton()->click();
+        } else {
+            dialog.TerminateButton()->click();
+        }
+    });
+    InstantClock clock;
+    ModuleConnection connection(clock);
+    connection.ConnectAtStartup(dialog_);
+    ClearComDeviceMap();
+
+    EXPECT_EQ(answers.shown, (std::vector<std::string>{"3", "7"}));
+    EXPECT_TRUE(connection.TerminateRequested());
+    // Each failure box names its device and the reason as its secondary text.
+    EXPECT_EQ(
+        messages_,
+        (std::vector<std::string>{
+            "Could not open port.\nDevice: " + missing + "3 (COM3)\nNo such file or directory.",
+            "The port number could not be saved: " + profile_.Path().toStdString() +
+                " is read-only.",
+            "Could not open port.\nDevice: " + missing + "7 (COM7)\nNo such file or directory."}));
+    EXPECT_EQ(profile_.GetInt("MySorvellAp", "SorvellComPort", 0), 3);
+}
+
+TEST_F(DialogTest, AFailureBoxCarriesTheDeviceAndTheReasonAsItsSecondaryText) {
+    CVibrationDialog dialog(store_, session_, profile_);  // the program's own message boxes
+    QString text;
+    QString informative;
+    QTimer timer;
+    timer.setInterval(5);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            informative = box->informativeText();
+            box->accept();
+        }
+    });
+    timer.start();
+    QTimer::singleShot(10000, &dialog, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            ADD_FAILURE() << "the box was not answered";
+            modal->close();
+        }
+    });
+    dialog.FailureBox("Could not open port.", "Device: /dev/ttyUSB0 (COM3)\nPermission denied.");
+    EXPECT_EQ(text, QStringLiteral("Could not open port."));
+    EXPECT_EQ(informative, QStringLiteral("Device: /dev/ttyUSB0 (COM3)\nPermission denied."));
+}
