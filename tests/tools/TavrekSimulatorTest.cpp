@@ -8,10 +8,12 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <numbers>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -65,15 +67,35 @@ class SimTest : public ::testing::Test {
     }
 
     // The program's bring-up: "P" at 38400, wait and drain, "9" and switch once it has left,
-    // "P" at 128000. Returns what came within `wait` of the second "P".
-    Bytes Handshake(std::chrono::milliseconds wait = 300ms) {
+    // "P" at 128000. Returns what came within `window` of the second "P"; without a window,
+    // what came until 50 ms after the first byte of the answer, which a busy machine may take a
+    // while to carry (at most 2 s).
+    Bytes Handshake(std::optional<std::chrono::milliseconds> window = std::nullopt) {
         EXPECT_TRUE(host_.SetSpeed(38400));
         host_.Write("P");
         host_.ReadFor(50ms);
         SendBeforeSwitching("9");
         EXPECT_TRUE(host_.SetSpeed(128000));
         host_.Write("P");
-        return host_.ReadFor(wait);
+        Bytes reply;
+        if (window) {
+            reply = host_.ReadFor(*window);
+        } else {
+            reply = Values(host_.ReadCount(1, 2000ms));
+            const Bytes more = host_.ReadFor(50ms);
+            reply.insert(reply.end(), more.begin(), more.end());
+        }
+        if (reply != Bytes{'Q'}) {
+            // What the module made of the bring-up, for the failure that follows.
+            for (const ReceivedByte& b : sim_->Received()) {
+                std::printf("  received 0x%02X at %u baud, %s\n", b.value, b.lineSpeed,
+                            b.heard ? "heard" : "not heard");
+            }
+            for (const std::string& e : sim_->EventsSince(0)) {
+                std::printf("  event %s\n", e.c_str());
+            }
+        }
+        return reply;
     }
 
     // Writes `bytes` and waits until the module has taken them, as a host must before it
