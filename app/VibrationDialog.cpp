@@ -22,6 +22,7 @@
 #include "DataExchange.h"
 #include "DialogUnits.h"
 #include "LimitEditor.h"
+#include "LimitsShortcuts.h"
 #include "PortSelectionDialog.h"
 #include "Profile.h"
 #include "QtCanvas.h"
@@ -73,6 +74,8 @@ CVibrationDialog::CVibrationDialog(SpectrumStore& store, ModuleSession& session,
     setMouseTracking(true);
     m_hIcon = ApplicationIcon();
     CreateControls();
+    // Limits files by keyboard only (Ctrl+S, Ctrl+O, Ctrl+E); owned by the dialog.
+    new LimitsShortcuts(*this, store_, *this);
 }
 
 CVibrationDialog::~CVibrationDialog() = default;

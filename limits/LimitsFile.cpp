@@ -199,6 +199,27 @@ std::string FormatLimits(const SpectrumStore& store) {
     return out;
 }
 
+std::string FormatShownView(const SpectrumStore& store) {
+    std::string out = "axis,entry,shown_db,max_db,min_db,error_db\n";
+    const auto rows = [&](char axis, const SpectrumArray& shown, const SpectrumArray& maxLimit,
+                          const SpectrumArray& minLimit, const SpectrumArray& error) {
+        for (int bin = FirstDrawnBin; bin <= LastDrawnBin; ++bin) {
+            const auto b = static_cast<std::size_t>(bin);
+            out.push_back(axis);
+            out.push_back(',');
+            out.append(std::to_string(bin));
+            for (const double value : {shown[b], maxLimit[b], minLimit[b], error[b]}) {
+                out.push_back(',');
+                AppendDb(out, value);
+            }
+            out.push_back('\n');
+        }
+    };
+    rows('X', store.shownX, store.maxLimitX, store.minLimitX, store.errorX);
+    rows('Y', store.shownY, store.maxLimitY, store.minLimitY, store.errorY);
+    return out;
+}
+
 bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
                    std::string& error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

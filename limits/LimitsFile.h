@@ -60,3 +60,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
 // The whole file at path, up to maxBytes; false with the reason in error otherwise.
 bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
                    std::string& error);
+
+// What the window shows now, for keeping: per axis and drawn entry (5..31) the shown level, both
+// limits and the latched error (-139 when nothing is latched), as CSV with the header
+// axis,entry,shown_db,max_db,min_db,error_db; values written so that they read back exactly.
+std::string FormatShownView(const SpectrumStore& store);
