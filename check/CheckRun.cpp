@@ -138,6 +138,10 @@ int RunCheck(const CheckOptions& options, int savedPort, ModuleClock& clock, std
     }
 
     int portNumber = options.port.value_or(savedPort);
+    // As at the window's start-up: a saved number above 16 (1000 after "Terminate Program") is 3.
+    if (portNumber > HighestPortNumber) {
+        portNumber = DefaultPortNumber;
+    }
     if (!options.device.empty()) {
         portNumber = DeviceComNumber;
         SetComDevicePath(DeviceComNumber, options.device);

@@ -18,10 +18,13 @@
 #include "CheckCommand.h"
 #include "CheckOptions.h"
 #include "CheckRun.h"
+#include "ComDeviceMap.h"
 #include "LimitsFile.h"
+#include "ModuleConnection.h"
 #include "SignalGenerator.h"
 #include "Spectrum.h"
 #include "SpectrumJudge.h"
+#include "SystemClock.h"
 #include "TavrekSimulator.h"
 
 namespace {
@@ -231,6 +234,17 @@ TEST_F(CheckRunTest, NoModuleEndsWithTheProgramsMessageWithinFiveSeconds) {
     EXPECT_NE(missing.err.find("sorvell-check: Could not open port.\n"), std::string::npos)
         << missing.err;
     EXPECT_NE(missing.err.find("the module cannot be reached"), std::string::npos);
+
+    // A saved 1000 ("Terminate Program" last time) means COM3, as at the window's start-up.
+    SetComDevicePath(3, Path("com3-device"));
+    std::ostringstream out;
+    std::ostringstream err;
+    SystemClock clock;
+    EXPECT_EQ(RunCheck(CheckOptions{}, TerminatePortNumber, clock, out, err), CheckModuleFailed);
+    EXPECT_NE(err.str().find("COM3 (" + Path("com3-device") + "): the module cannot be reached"),
+              std::string::npos)
+        << err.str();
+    ClearComDeviceMap();
 
     SimConfig silent;
     silent.faults.answer = "";
