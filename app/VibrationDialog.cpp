@@ -24,6 +24,7 @@
 #include "DataExchange.h"
 #include "DialogUnits.h"
 #include "LimitEditor.h"
+#include "LimitsShortcuts.h"
 #include "PortSelectionDialog.h"
 #include "Profile.h"
 #include "QtCanvas.h"
@@ -75,6 +76,8 @@ CVibrationDialog::CVibrationDialog(SpectrumStore& store, ModuleSession& session,
     setMouseTracking(true);
     m_hIcon = ApplicationIcon();
     CreateControls();
+    // Limits files by keyboard only (Ctrl+S, Ctrl+O, Ctrl+E); owned by the dialog.
+    new LimitsShortcuts(*this, store_, *this);
 }
 
 CVibrationDialog::~CVibrationDialog() = default;

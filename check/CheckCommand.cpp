@@ -1,0 +1,25 @@
+#include "CheckCommand.h"
+
+#include "CheckRun.h"
+#include "ModuleConnection.h"
+#include "Profile.h"
+#include "SystemClock.h"
+
+int SorvellCheckMain(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    std::string error;
+    const std::optional<CheckOptions> options = ParseCheckOptions(args, error);
+    if (!options) {
+        err << "sorvell-check: " << error << "\nTry 'sorvell-check --help'.\n";
+        return CheckBadUsage;
+    }
+    if (options->help) {
+        out << CheckHelpText;
+        return CheckPassed;
+    }
+    // The same profile as the window's: its saved port and its [Ports] map of COM numbers.
+    const Profile profile(Profile::DefaultPath());
+    LoadComDeviceMap(profile, err);
+    const int savedPort = profile.GetInt(ProfileSection, ProfilePortEntry, DefaultPortNumber);
+    SystemClock clock;
+    return RunCheck(*options, savedPort, clock, out, err);
+}

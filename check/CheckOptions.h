@@ -1,0 +1,28 @@
+// The command line of sorvell-check.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+
+struct CheckOptions {
+    bool help = false;
+    // The COM number given with --port; none means the profile's saved port.
+    std::optional<int> port;
+    // The device given with --device, opened as the COM number the check maps it to.
+    std::string device;
+    int cycles = 40;
+    int warmUp = 19;
+    std::string limitsFile;
+    std::string spectraFile;
+    std::string saveLimitsFile;
+    float margin = 5.0f;
+};
+
+// Reads the arguments after the program name. On bad usage answers nothing with the reason in
+// error.
+std::optional<CheckOptions> ParseCheckOptions(std::span<const std::string> args,
+                                              std::string& error);
+
+// What --help prints.
+extern const char* const CheckHelpText;

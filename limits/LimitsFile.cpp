@@ -1,0 +1,336 @@
+#include "LimitsFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// A field as it appears in a message: quoted, and cut short when long.
+std::string Quoted(std::string_view field) {
+    constexpr std::size_t Shown = 40;
+    std::string text = "\"";
+    text.append(field.substr(0, Shown));
+    if (field.size() > Shown) {
+        text.append("...");
+    }
+    text.push_back('"');
+    return text;
+}
+
+std::optional<int> ParseEntry(std::string_view field) {
+    int value = 0;
+    const char* end = field.data() + field.size();
+    const auto [ptr, ec] = std::from_chars(field.data(), end, value);
+    if (field.empty() || ec != std::errc{} || ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> ParseDb(std::string_view field) {
+    double value = 0.0;
+    const char* begin = field.data();
+    const char* end = field.data() + field.size();
+    // from_chars takes no leading '+', which people write in front of positive levels.
+    if (!field.empty() && field.front() == '+') {
+        ++begin;
+        if (begin != end && (*begin == '+' || *begin == '-')) {
+            return std::nullopt;
+        }
+    }
+    const auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::general);
+    if (begin == end || ec != std::errc{} || ptr != end || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+void AppendDb(std::string& out, double value) {
+    char buffer[64];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(buffer, ec == std::errc{} ? ptr : buffer);
+}
+
+std::string SystemReason(int error) {
+    return std::strerror(error);
+}
+
+}  // namespace
+
+bool ParseLimits(std::string_view text, std::string_view name, LimitsTable& table,
+                 std::string& error) {
+    LimitsTable parsed;
+    // The line each row came from, to name both lines of a duplicate.
+    std::array<int, LimitsFileEntries> lineX{};
+    std::array<int, LimitsFileEntries> lineY{};
+    bool headerSeen = false;
+    int lineNumber = 0;
+    const auto fail = [&](int line, const std::string& what) {
+        error = std::string(name) + ":" + std::to_string(line) + ": " + what;
+        return false;
+    };
+
+    // Spreadsheets put a byte order mark in front of the text.
+    constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+    if (text.starts_with(ByteOrderMark)) {
+        text.remove_prefix(ByteOrderMark.size());
+    }
+    while (!text.empty()) {
+        const std::size_t newline = text.find('\n');
+        std::string_view line = text.substr(0, newline);
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+        ++lineNumber;
+
+        line = Trim(line);
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        if (!headerSeen) {
+            if (line != LimitsFileHeader) {
+                return fail(lineNumber, "expected the header line " +
+                                            std::string(LimitsFileHeader) + ", found " +
+                                            Quoted(line));
+            }
+            headerSeen = true;
+            continue;
+        }
+
+        std::array<std::string_view, 4> fields;
+        std::size_t count = 0;
+        while (true) {
+            const std::size_t comma = line.find(',');
+            if (count == fields.size()) {
+                return fail(lineNumber, "more than 4 fields (axis,entry,max_db,min_db)");
+            }
+            fields[count++] = Trim(line.substr(0, comma));
+            if (comma == std::string_view::npos) {
+                break;
+            }
+            line.remove_prefix(comma + 1);
+        }
+        if (count != fields.size()) {
+            return fail(lineNumber, std::to_string(count) +
+                                        " fields where 4 are expected (axis,entry,max_db,min_db)");
+        }
+
+        const std::string_view axis = fields[0];
+        if (axis != "X" && axis != "Y") {
+            return fail(lineNumber, "unknown axis " + Quoted(axis) + " (X or Y)");
+        }
+        const std::optional<int> entry = ParseEntry(fields[1]);
+        if (!entry || *entry < 0 || *entry >= LimitsFileEntries) {
+            return fail(lineNumber, "entry " + Quoted(fields[1]) +
+                                        " is not a whole number from 0 to " +
+                                        std::to_string(LimitsFileEntries - 1));
+        }
+        const std::optional<double> maxDb = ParseDb(fields[2]);
+        if (!maxDb) {
+            return fail(lineNumber, "max_db " + Quoted(fields[2]) + " is not a finite number");
+        }
+        const std::optional<double> minDb = ParseDb(fields[3]);
+        if (!minDb) {
+            return fail(lineNumber, "min_db " + Quoted(fields[3]) + " is not a finite number");
+        }
+
+        const bool isX = axis == "X";
+        const auto index = static_cast<std::size_t>(*entry);
+        int& firstLine = isX ? lineX[index] : lineY[index];
+        if (firstLine != 0) {
+            return fail(lineNumber, "duplicate row for " + std::string(axis) + " entry " +
+                                        std::to_string(*entry) + " (first on line " +
+                                        std::to_string(firstLine) + ")");
+        }
+        firstLine = lineNumber;
+        (isX ? parsed.x : parsed.y)[index] = EntryLimits{*maxDb, *minDb};
+    }
+    if (!headerSeen) {
+        return fail(lineNumber == 0 ? 1 : lineNumber,
+                    "no header line " + std::string(LimitsFileHeader) + " (empty file)");
+    }
+    table = parsed;
+    return true;
+}
+
+void ApplyLimits(const LimitsTable& table, SpectrumStore& store) {
+    for (std::size_t i = 0; i < LimitsFileEntries; ++i) {
+        if (table.x[i]) {
+            store.maxLimitX[i] = table.x[i]->maxDb;
+            store.minLimitX[i] = table.x[i]->minDb;
+        }
+        if (table.y[i]) {
+            store.maxLimitY[i] = table.y[i]->maxDb;
+            store.minLimitY[i] = table.y[i]->minDb;
+        }
+    }
+}
+
+std::string FormatLimits(const SpectrumStore& store) {
+    std::string out;
+    out.append(LimitsFileHeader).push_back('\n');
+    const auto rows = [&](char axis, const SpectrumArray& maxLimit, const SpectrumArray& minLimit) {
+        for (std::size_t i = 0; i < LimitsFileEntries; ++i) {
+            out.push_back(axis);
+            out.push_back(',');
+            out.append(std::to_string(i)).push_back(',');
+            AppendDb(out, maxLimit[i]);
+            out.push_back(',');
+            AppendDb(out, minLimit[i]);
+            out.push_back('\n');
+        }
+    };
+    rows('X', store.maxLimitX, store.minLimitX);
+    rows('Y', store.maxLimitY, store.minLimitY);
+    return out;
+}
+
+std::string FormatShownView(const SpectrumStore& store) {
+    std::string out = "axis,entry,shown_db,max_db,min_db,error_db\n";
+    const auto rows = [&](char axis, const SpectrumArray& shown, const SpectrumArray& maxLimit,
+                          const SpectrumArray& minLimit, const SpectrumArray& error) {
+        for (int bin = FirstDrawnBin; bin <= LastDrawnBin; ++bin) {
+            const auto b = static_cast<std::size_t>(bin);
+            out.push_back(axis);
+            out.push_back(',');
+            out.append(std::to_string(bin));
+            for (const double value : {shown[b], maxLimit[b], minLimit[b], error[b]}) {
+                out.push_back(',');
+                AppendDb(out, value);
+            }
+            out.push_back('\n');
+        }
+    };
+    rows('X', store.shownX, store.maxLimitX, store.minLimitX, store.errorX);
+    rows('Y', store.shownY, store.maxLimitY, store.minLimitY, store.errorY);
+    return out;
+}
+
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
+                   std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": cannot be read: " + SystemReason(errno);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        error = path + ": cannot be read: not a regular file";
+        return false;
+    }
+    std::string text;
+    char buffer[8192];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int reason = errno;
+            ::close(fd);
+            error = path + ": cannot be read: " + SystemReason(reason);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (text.size() + static_cast<std::size_t>(n) > maxBytes) {
+            ::close(fd);
+            error = path + ": cannot be read: larger than " + std::to_string(maxBytes) + " bytes";
+            return false;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    content = std::move(text);
+    return true;
+}
+
+bool LoadLimitsFile(const std::string& path, SpectrumStore& store, std::string& error) {
+    std::string text;
+    if (!ReadWholeFile(path, LimitsFileMaxBytes, text, error)) {
+        return false;
+    }
+    LimitsTable table;
+    if (!ParseLimits(text, path, table, error)) {
+        return false;
+    }
+    ApplyLimits(table, store);
+    return true;
+}
+
+bool SaveLimitsFile(const std::string& path, const SpectrumStore& store, std::string& error) {
+    return WriteFileAtomically(path, FormatLimits(store), error);
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
+    const auto fail = [&](const std::string& reason) {
+        error = "Could not write " + path + ": " + reason;
+        return false;
+    };
+    // The temporary file sits beside the target so that the rename stays within one file system.
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        return fail(SystemReason(errno));
+    }
+    // mkstemp creates the file for its owner only; the new file gets the old one's permissions,
+    // or those any new file would get.
+    mode_t mode = 0;
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    const auto abandon = [&](int reason) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return fail(SystemReason(reason));
+    };
+    if (::fchmod(fd, mode) != 0) {
+        return abandon(errno);
+    }
+    std::size_t written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return abandon(n < 0 ? errno : EIO);
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        return abandon(errno);
+    }
+    if (::close(fd) != 0) {
+        const int reason = errno;
+        ::unlink(temporary.c_str());
+        return fail(SystemReason(reason));
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int reason = errno;
+        ::unlink(temporary.c_str());
+        return fail(SystemReason(reason));
+    }
+    return true;
+}
