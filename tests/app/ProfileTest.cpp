@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -13,6 +12,7 @@
 #include <sstream>
 
 #include "ComDeviceMap.h"
+#include "ProcessChecks.h"
 
 namespace {
 
@@ -186,20 +186,7 @@ TEST_F(ProfileTest, AnUnreadableProfileGivesTheDefaultAndSaysWhy) {
         const bool kept = !profile.WriteInt(Profile::AppSection, Profile::ComPortEntry, 4);
         return defaulted && said && kept;
     };
-    if (geteuid() != 0) {
-        EXPECT_TRUE(check());
-        return;
-    }
-    // Root reads every file: check as an unprivileged user, in a child process.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        alarm(10);  // a child stuck on a lock left by another thread dies, loudly
-        _exit(setgid(65534) == 0 && setuid(65534) == 0 && check() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(CheckAsUnprivilegedUser(check));
     EXPECT_EQ(ReadBytes(path_), QByteArray("[MySorvellAp]\nSorvellComPort=9\n"));
 }
 

@@ -14,6 +14,7 @@
 #include "ModuleConnection.h"
 #include "ModuleFakes.h"
 #include "PortLink.h"
+#include "ProcessChecks.h"
 #include "SimulatorFixture.h"
 #include "SystemClock.h"
 #include "TavrekModule.h"
@@ -169,21 +170,8 @@ TEST_F(ConnectionSimTest, ADeviceTheUserMayNotOpenIsNamedWithTheDialoutHint) {
                host.messages == std::vector<std::string>{OpenFailed} &&
                host.details == std::vector<std::string>{expected};
     };
-    if (geteuid() != 0) {
-        EXPECT_TRUE(attempt()) << (host.details.empty() ? "" : host.details[0]);
-    } else {
-        // Root opens every device: try as an unprivileged user, in a child process (no other
-        // thread runs here).
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            alarm(10);  // a child stuck on a lock left by another thread dies, loudly
-            _exit(setgid(65534) == 0 && setuid(65534) == 0 && attempt() ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    // Root opens every device: then the attempt is made as an unprivileged user.
+    EXPECT_TRUE(CheckAsUnprivilegedUser(attempt)) << (host.details.empty() ? "" : host.details[0]);
     close(master);
 }
 

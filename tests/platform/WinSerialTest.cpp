@@ -1,5 +1,4 @@
 // The Windows serial calls on POSIX terminals, over real pseudo-terminals.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -14,6 +13,7 @@
 #include <utility>
 
 #include "ComDeviceMap.h"
+#include "ProcessChecks.h"
 #include "PtyHarness.h"
 #include "SerialSeam.h"
 #include "WinSerial.h"
@@ -58,18 +58,6 @@ TEST(ComDeviceMap, DefaultsToTheSerialDeviceOfTheSameNumber) {
     SetComDevicePath(5, "/dev/pts/9");
     ClearComDeviceMap();
     EXPECT_EQ(ComDevicePath(5), "/dev/ttyS4");
-}
-
-// Descriptors open in this process.
-int OpenDescriptors() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) {
-            ++count;
-        }
-        closedir(dir);
-    }
-    return count;
 }
 
 // Repeats `poke` every 5 ms until `waiting` has finished (at most 5 s); true when it finished.

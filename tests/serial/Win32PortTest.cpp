@@ -1,6 +1,5 @@
 // The Win32 port over a real pseudo-terminal, with the platform seam driving what a
 // pseudo-terminal cannot show (modem lines, line errors, hold flags, full queues, failures).
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "ComDeviceMap.h"
+#include "ProcessChecks.h"
 #include "PtyHarness.h"
 #include "SerialSeam.h"
 #include "Win32Port.h"
@@ -626,17 +626,7 @@ TEST_F(Win32PortTest, OpenFailuresAreRecorded) {
 }
 
 TEST_F(Win32PortTest, RefusedAndFailedPortsLeaveNoDescriptorBehind) {
-    const auto openDescriptors = [] {
-        int count = 0;
-        if (DIR* dir = opendir("/proc/self/fd")) {
-            while (readdir(dir) != nullptr) {
-                ++count;
-            }
-            closedir(dir);
-        }
-        return count;
-    };
-    const int before = openDescriptors();
+    const int before = OpenDescriptors();
     {
         CWin32Port held(kIndex, 4096, 2048, 0);
         CWin32Port second(kIndex, 4096, 2048, 0);  // refused: the index is in use
@@ -648,7 +638,7 @@ TEST_F(Win32PortTest, RefusedAndFailedPortsLeaveNoDescriptorBehind) {
     { CWin32Port notATerminal(kIndex, 4096, 2048, 0); }
     SetComDevicePath(kCom, "/nonexistent/tty");
     { CWin32Port missing(kIndex, 4096, 2048, 0); }
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST_F(Win32PortTest, MapSystemErrorTranslatesOnlyLegacyDriverStatus) {
