@@ -22,20 +22,19 @@ CComLink::CComLink(CComPort* port) : port(port), ticks(&systemTicks) {
     if (port == nullptr || port->PendingError() != 0) {
         return;
     }
-    lineSettings = new CLineSettings(this);
+    lineSettings.emplace(this);
     lineSettings->Apply(9600, 'N', 8, 1);
-    lineStatus = new CLineStatus(this);
+    lineStatus.emplace(this);
     port->SetHandshake(LINE_NONE, LINE_NONE);
 }
 
 CComLink::~CComLink() {
-    if (lineStatus != nullptr) {
+    // Flow control first, then the line parameters, the reverse of how they were taken.
+    if (lineStatus) {
         lineStatus->Restore();
-        delete lineStatus;
     }
-    if (lineSettings != nullptr) {
+    if (lineSettings) {
         lineSettings->Restore();
-        delete lineSettings;
     }
 }
 
@@ -146,7 +145,7 @@ int CComLink::TakeLineErrors(std::uint16_t* flags) {
     }
     // A link built over a failed port has no status snapshot; once its error has been handed
     // over there is nothing more to report.
-    if (lineStatus == nullptr) {
+    if (!lineStatus) {
         return 0;
     }
     lineStatus->Refresh();

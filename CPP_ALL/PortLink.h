@@ -3,15 +3,16 @@
 // occurred, and the two snapshots that put a port's settings back as they were found.
 //
 // Ownership: a link and its snapshots never own the port. The owner of the port destroys, in
-// this order, its own CLineSettings (Restore, then delete), the link, then the port.
+// this order, its own CLineSettings (Restore, then delete), the link, then the port. The link
+// holds its own two snapshots by value.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "COMLINK.h"
 
-class CLineSettings;
-class CLineStatus;
+class CComLink;
 
 // Where timed operations read the millisecond tick counter. The link uses the system's
 // counter unless a test hands it another.
@@ -33,67 +34,6 @@ inline bool TimeLimitPassed(std::uint32_t start, std::uint32_t now, int timeoutM
     return timeoutMs <= 0 ||
            static_cast<std::uint32_t>(now - start) >= static_cast<std::uint32_t>(timeoutMs);
 }
-
-// One port seen through waits with time limits. Built over a healthy port, it puts the port to
-// 9600 baud, "N", 8, 1 with no flow control and keeps snapshots that put the port back as found
-// when the link is deleted. Built over a port that already carries an error, it takes no
-// snapshots, changes nothing, and only hands that error to TakeLineErrors.
-class CComLink {
-  public:
-    // port is not owned and must outlive the link. A null port gives a link that reports
-    // COM_ERR_NO_DEVICE from TakeLineErrors and fails every other operation.
-    explicit CComLink(CComPort* port);
-    // Puts the flow-control codes and then the line parameters found at construction back on
-    // the port; leaves the port open.
-    virtual ~CComLink();
-
-    // The byte 0 to 255 as soon as one arrives, COM_ERR_TIMEOUT once timeoutMs has passed, or
-    // the port's negative Idle result, which ends the wait at once. A byte already waiting is
-    // returned even with a limit of 0.
-    virtual int ReadByteTimed(int timeoutMs);
-    // The port's WriteByte result: 0 when the byte was queued, else the port's pending error.
-    virtual int WriteByteTimed(unsigned char byte);
-    // Reserved: COM_ERR_UNSUPPORTED.
-    virtual int Reserved1();
-
-    // Queues count bytes of buffer; returns how many the port accepted. A null buffer or a
-    // count of 0 or less sends nothing and returns 0.
-    int WriteBytes(const void* buffer, int count);
-
-    // Reads up to count bytes into buffer, which must hold count + 1 bytes, gathering pieces
-    // until count bytes are there or timeoutMs has passed, and stores a NUL after them.
-    // Returns the number read (0 to count), or the port's negative Idle result, which ends the
-    // wait at once and leaves the buffer unterminated. Bytes already waiting are always taken,
-    // even with a limit of 0 or less (then exactly one read is made). A null buffer or a
-    // negative count returns 0 and touches nothing.
-    int ReadBlock(char* buffer, int count, int timeoutMs);
-
-    // Bytes waiting in the port's receive queue.
-    int RxCount();
-
-    // Takes the port's pending error: its code is returned once and flags is 0. With no error
-    // pending, returns 0 and sets flags to the line errors seen since the last call:
-    // LINK_PARITY_ERROR, LINK_FRAMING_ERROR, LINK_RX_OVERFLOW, LINK_OVERRUN, LINK_BREAK.
-    // A link without snapshots reports flags 0 and result 0 once its error has been taken.
-    // flags may be null when only the result matters.
-    int TakeLineErrors(std::uint16_t* flags);
-
-    // The port that every operation goes to.
-    CComPort* Port() const { return port; }
-
-    // Replaces the tick counter of the timed operations; null restores the system's counter.
-    // The source must outlive the link or be replaced first.
-    void SetTickSource(const CTickSource* source);
-
-    CComLink(const CComLink&) = delete;
-    CComLink& operator=(const CComLink&) = delete;
-
-  private:
-    CComPort* port;
-    CLineStatus* lineStatus = nullptr;
-    CLineSettings* lineSettings = nullptr;
-    const CTickSource* ticks;
-};
 
 // Flag bits of TakeLineErrors.
 inline constexpr std::uint16_t LINK_PARITY_ERROR = 0x01;
@@ -163,11 +103,11 @@ class CLineStatus {
     int Restore();
 
     // The 2-bit answers (0 no, 1 yes, 2 unknown) of the last refreshed status.
-    int ParityError() const { return (status.bytes[3] >> 0) & 0x3; }
-    int FramingError() const { return (status.bytes[3] >> 2) & 0x3; }
-    int RxOverflow() const { return (status.bytes[3] >> 4) & 0x3; }
-    int Overrun() const { return (status.bytes[3] >> 6) & 0x3; }
-    int BreakDetected() const { return (status.bytes[2] >> 6) & 0x3; }
+    int ParityError() const { return status.ForCode(LINE_PARITY_ERROR); }
+    int FramingError() const { return status.ForCode(LINE_FRAMING_ERROR); }
+    int RxOverflow() const { return status.ForCode(LINE_RX_OVERFLOW); }
+    int Overrun() const { return status.ForCode(LINE_OVERRUN); }
+    int BreakDetected() const { return status.ForCode(LINE_BREAK_DETECTED); }
 
     int SavedInputFlow() const { return savedInputFlow; }
     int SavedOutputFlow() const { return savedOutputFlow; }
@@ -181,4 +121,66 @@ class CLineStatus {
     std::int32_t outputFlow = 0;
     PackedLineStatus status{};
     CComPort* port = nullptr;
+};
+
+// One port seen through waits with time limits. Built over a healthy port, it puts the port to
+// 9600 baud, "N", 8, 1 with no flow control and keeps snapshots that put the port back as found
+// when the link is deleted. Built over a port that already carries an error, it takes no
+// snapshots, changes nothing, and only hands that error to TakeLineErrors.
+class CComLink {
+  public:
+    // port is not owned and must outlive the link. A null port gives a link that reports
+    // COM_ERR_NO_DEVICE from TakeLineErrors and fails every other operation.
+    explicit CComLink(CComPort* port);
+    // Puts the flow-control codes and then the line parameters found at construction back on
+    // the port; leaves the port open.
+    virtual ~CComLink();
+
+    // The byte 0 to 255 as soon as one arrives, COM_ERR_TIMEOUT once timeoutMs has passed, or
+    // the port's negative Idle result, which ends the wait at once. A byte already waiting is
+    // returned even with a limit of 0.
+    virtual int ReadByteTimed(int timeoutMs);
+    // The port's WriteByte result: 0 when the byte was queued, else the port's pending error.
+    virtual int WriteByteTimed(unsigned char byte);
+    // Reserved: COM_ERR_UNSUPPORTED.
+    virtual int Reserved1();
+
+    // Queues count bytes of buffer; returns how many the port accepted. A null buffer or a
+    // count of 0 or less sends nothing and returns 0.
+    int WriteBytes(const void* buffer, int count);
+
+    // Reads up to count bytes into buffer, which must hold count + 1 bytes, gathering pieces
+    // until count bytes are there or timeoutMs has passed, and stores a NUL after them.
+    // Returns the number read (0 to count), or the port's negative Idle result, which ends the
+    // wait at once and leaves the buffer unterminated. Bytes already waiting are always taken,
+    // even with a limit of 0 or less (then exactly one read is made). A null buffer or a
+    // negative count returns 0 and touches nothing.
+    int ReadBlock(char* buffer, int count, int timeoutMs);
+
+    // Bytes waiting in the port's receive queue.
+    int RxCount();
+
+    // Takes the port's pending error: its code is returned once and flags is 0. With no error
+    // pending, returns 0 and sets flags to the line errors seen since the last call:
+    // LINK_PARITY_ERROR, LINK_FRAMING_ERROR, LINK_RX_OVERFLOW, LINK_OVERRUN, LINK_BREAK.
+    // A link without snapshots reports flags 0 and result 0 once its error has been taken.
+    // flags may be null when only the result matters.
+    int TakeLineErrors(std::uint16_t* flags);
+
+    // The port that every operation goes to.
+    CComPort* Port() const { return port; }
+
+    // Replaces the tick counter of the timed operations; null restores the system's counter.
+    // The source must outlive the link or be replaced first.
+    void SetTickSource(const CTickSource* source);
+
+    CComLink(const CComLink&) = delete;
+    CComLink& operator=(const CComLink&) = delete;
+
+  private:
+    CComPort* port;
+    // Both present exactly when the link was built over a healthy port.
+    std::optional<CLineSettings> lineSettings;
+    std::optional<CLineStatus> lineStatus;
+    const CTickSource* ticks;
 };
