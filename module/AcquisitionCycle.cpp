@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "COMLINK.h"
 #include "ModuleConnection.h"
@@ -18,6 +19,19 @@ constexpr char CommandAxisY = '1';
 
 // Entries of a spectrum that one cycle writes.
 constexpr int CycleEntries = 64;
+
+// Holds the busy flag at 1 for as long as a cycle runs (message boxes and the Port Selection
+// dialog included), and puts it back to 0 on every way out.
+class BusyFlag {
+  public:
+    explicit BusyFlag(int& flag) : flag_(flag) { flag_ = 1; }
+    ~BusyFlag() { flag_ = 0; }
+    BusyFlag(const BusyFlag&) = delete;
+    BusyFlag& operator=(const BusyFlag&) = delete;
+
+  private:
+    int& flag_;
+};
 
 }  // namespace
 
@@ -54,26 +68,31 @@ void AcquisitionCycle::OnTimer(ModuleHost& host, ModuleConnection& connection, S
     if (acquisitionBusy == 1) {
         return;
     }
-    acquisitionBusy = 1;
-    if (reconnectPending) {
-        // The Port Selection dialog may run in here; ticks meanwhile find the flag set. When the
-        // user asks to terminate instead, the next tick closes the window.
-        if (!connection.Reconnect(host)) {
-            acquisitionBusy = 0;
-            return;
-        }
-        reconnectPending = false;
+    bool completed = false;
+    {
+        const BusyFlag busy(acquisitionBusy);
+        completed = ReconnectIfPending(host, connection) && connection.Link() != nullptr &&
+                    RunCycle(host, connection, store, clock);
     }
-    if (connection.Link() == nullptr) {
-        // Start-up leaves a link in place unless the user asked to terminate, so there is
-        // nothing to talk to and nothing to show.
-        acquisitionBusy = 0;
-        return;
+    if (completed) {
+        host.DefaultProcessing();
     }
-    RunCycle(host, connection, store, clock);
 }
 
-void AcquisitionCycle::RunCycle(ModuleHost& host, ModuleConnection& connection,
+bool AcquisitionCycle::ReconnectIfPending(ModuleHost& host, ModuleConnection& connection) {
+    if (!reconnectPending) {
+        return true;
+    }
+    // The Port Selection dialog may run in here; ticks meanwhile find the flag set. When the
+    // user asks to terminate instead, the next tick closes the window.
+    if (!connection.Reconnect(host)) {
+        return false;
+    }
+    reconnectPending = false;
+    return true;
+}
+
+bool AcquisitionCycle::RunCycle(ModuleHost& host, ModuleConnection& connection,
                                 SpectrumStore& store, ModuleClock& clock) {
     CComLink& link = *connection.Link();
     char receiveBuffer[ReceiveBufferSize];
@@ -84,14 +103,14 @@ void AcquisitionCycle::RunCycle(ModuleHost& host, ModuleConnection& connection,
     if (DrainStoppingStream(link, receiveBuffer, ReceiveBufferSize, clock) ==
         DrainResult::Streaming) {
         Abandon(Outcome::TimedOut, host, connection);
-        return;
+        return false;
     }
 
     store.sampleCount = BlockSampleCount;
     if (const Outcome x = AcquireAxis(Axis::X, link, host, clock, receiveBuffer, chunk);
         x != Outcome::Complete) {
         Abandon(x, host, connection);
-        return;
+        return false;
     }
     std::copy_n(b.analysisOutput.begin(), CycleEntries, b.pendingX.begin());
 
@@ -102,7 +121,7 @@ void AcquisitionCycle::RunCycle(ModuleHost& host, ModuleConnection& connection,
             std::copy_n(b.pendingX.begin(), CycleEntries, store.liveX.begin());
         }
         Abandon(y, host, connection);
-        return;
+        return false;
     }
     std::copy_n(b.analysisOutput.begin(), CycleEntries, store.liveY.begin());
     std::copy_n(b.pendingX.begin(), CycleEntries, store.liveX.begin());
@@ -113,10 +132,9 @@ void AcquisitionCycle::RunCycle(ModuleHost& host, ModuleConnection& connection,
     if (DrainStoppingStream(link, receiveBuffer, ReceiveBufferSize, clock) ==
         DrainResult::Streaming) {
         Abandon(Outcome::TimedOut, host, connection);
-        return;
+        return false;
     }
-    acquisitionBusy = 0;
-    host.DefaultProcessing();
+    return true;
 }
 
 void AcquisitionCycle::Abandon(Outcome outcome, ModuleHost& host, ModuleConnection& connection) {
@@ -133,7 +151,6 @@ void AcquisitionCycle::Abandon(Outcome outcome, ModuleHost& host, ModuleConnecti
         host.MessageBox(AcquisitionTimeoutText);
         reconnectPending = true;
     }
-    acquisitionBusy = 0;
 }
 
 AcquisitionCycle::Outcome AcquisitionCycle::AcquireAxis(Axis axis, CComLink& link, ModuleHost& host,
@@ -168,8 +185,9 @@ AcquisitionCycle::Outcome AcquisitionCycle::AcquireAxis(Axis axis, CComLink& lin
     for (int i = 0; i < BlockSampleCount; ++i) {
         b.sampleBlock[i] = static_cast<unsigned char>(receiveBuffer[i]) * VoltsPerStep;
     }
-    ApplyWindow(b.sampleBlock.data(), BlockSampleCount);
-    ComputeSpectrum(b.sampleBlock.data(), b.analysisOutput.data(), BlockSampleCount, MovingMean, 0,
+    const std::span<double> block = std::span(b.sampleBlock).first(BlockSampleCount);
+    ApplyWindow(block, BlockSampleCount);
+    ComputeSpectrum(block, b.analysisOutput, BlockSampleCount, MovingMean, 0,
                     axis == Axis::X ? b.averagingX : b.averagingY);
 
     if (DrainStoppingStream(link, receiveBuffer, ReceiveBufferSize, clock) ==

@@ -70,8 +70,10 @@ class AcquisitionCycle {
     // Everything a cycle works on; one heap block made once, at construction.
     struct Buffers;
 
-    // The cycle of both axes over a link that is up.
-    void RunCycle(ModuleHost& host, ModuleConnection& connection, SpectrumStore& store,
+    // Connects afresh when a timeout asked for it; false when that failed.
+    bool ReconnectIfPending(ModuleHost& host, ModuleConnection& connection);
+    // The cycle of both axes over a link that is up; true when both spectra reached the store.
+    bool RunCycle(ModuleHost& host, ModuleConnection& connection, SpectrumStore& store,
                   ModuleClock& clock);
     // One axis: command, gathering, conversion, analysis. Leaves the levels in analysisOutput.
     Outcome AcquireAxis(Axis axis, CComLink& link, ModuleHost& host, ModuleClock& clock,
