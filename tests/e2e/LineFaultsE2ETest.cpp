@@ -34,6 +34,7 @@
 #include "TavrekSimulator.h"
 #include "VibrationApp.h"
 #include "VibrationDialog.h"
+#include "WaitUntil.h"
 
 namespace {
 
@@ -351,9 +352,7 @@ TEST_F(LineFaultsE2ETest, EscapeWhileTheModuleIsSilentEndsTheProgramAtOnce) {
                 Ms(ended - *watcher.closedAt));
     EXPECT_LE(ended - *watcher.closedAt, 500ms);
     // The module was told to stop before the line was let go, and heard it.
-    for (int wait = 0; wait < 100 && sim.Stats().streaming; ++wait) {
-        std::this_thread::sleep_for(10ms);
-    }
+    EXPECT_TRUE(WaitUntil([&] { return !sim.Stats().streaming; }, 1000ms));
     const std::vector<ReceivedByte> record = sim.Received();
     ASSERT_FALSE(record.empty());
     EXPECT_EQ(record.back().value, '8');

@@ -134,7 +134,7 @@ TEST_F(LinkOverPty, RealWaitsLastAboutTheirLimit) {
     CComLink link(port.get());
 
     SendFromFarEnd("abc");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WaitUntil([&] { return link.RxCount() == 3; }));
     char buffer[41];
     auto start = Clock::now();
     EXPECT_EQ(link.ReadBlock(buffer, 40, 100), 3);
@@ -150,7 +150,7 @@ TEST_F(LinkOverPty, RealWaitsLastAboutTheirLimit) {
     EXPECT_LT(elapsed, 3000);
 
     SendFromFarEnd("Q");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WaitUntil([&] { return link.RxCount() == 1; }));
     EXPECT_EQ(link.ReadByteTimed(2000), 'Q');
 }
 

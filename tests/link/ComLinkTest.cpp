@@ -131,7 +131,7 @@ TEST_F(LinkOverFakePort, WriteBytesSendsExactlyTheBytesAskedFor) {
     EXPECT_EQ(link->WriteBytes("P9", 2), 2);
     EXPECT_EQ(link->WriteBytes(nullptr, 5), 0);
     EXPECT_EQ(link->WriteBytes("G", -1), 0);
-    EXPECT_EQ(port.tx, "P9");
+    EXPECT_EQ(port.written, "P9");
     port.rx = "abc";
     EXPECT_EQ(link->RxCount(), 3);
 }

@@ -23,7 +23,7 @@ using Bytes = std::vector<std::uint8_t>;
 // A module behind the fake port: "0"/"1" select the axis, the first "8" queues that axis's
 // next block, the second "8" stops it.
 struct ScriptedModule {
-    explicit ScriptedModule(FakeModulePort& port) : port(port) {
+    explicit ScriptedModule(FakePort& port) : port(port) {
         port.onWrite = [this](std::uint8_t byte) { OnByte(byte); };
     }
     void OnByte(std::uint8_t byte) {
@@ -43,7 +43,7 @@ struct ScriptedModule {
             }
         }
     }
-    FakeModulePort& port;
+    FakePort& port;
     std::array<Bytes, 2> blocks;
     std::array<bool, 2> silent{false, false};
     std::array<int, 2> blocksRequested{0, 0};
@@ -102,7 +102,7 @@ std::string Text(const Bytes& bytes) {
 class AcquisitionCycleTest : public ::testing::Test {
   protected:
     AcquisitionCycleTest() : connection(clock) {
-        auto owned = std::make_unique<FakeModulePort>();
+        auto owned = std::make_unique<FakePort>();
         port = owned.get();
         connection.Adopt(std::move(owned));
         module = std::make_unique<ScriptedModule>(*port);
@@ -118,7 +118,7 @@ class AcquisitionCycleTest : public ::testing::Test {
     ModuleConnection connection;
     SpectrumStore store;
     AcquisitionCycle cycle;
-    FakeModulePort* port = nullptr;
+    FakePort* port = nullptr;
     std::unique_ptr<ScriptedModule> module;
 };
 
@@ -129,7 +129,7 @@ TEST_F(AcquisitionCycleTest, CompletedCycleAsksForBothAxesAndShowsBothSpectra) {
         port->written.clear();
         module->blocks[0] = Ramp(64, 10 + round * 7, 3);
         Tick();
-        EXPECT_EQ(Text(port->written), "088188");
+        EXPECT_EQ(port->written, "088188");
         const auto x = expectedX.Next(module->blocks[0]);
         const auto y = expectedY.Next(module->blocks[1]);
         ExpectEntries(store.liveX, x, "liveX");
@@ -161,10 +161,10 @@ TEST_F(AcquisitionCycleTest, BlockAlreadyQueuedIsReadAsFortyAndTwentyFour) {
     port->onWrite = [this](std::uint8_t byte) {
         module->OnByte(byte);
         if (byte == '8' && module->streaming) {
-            port->readRequests.clear();
+            port->readAsks.clear();
         }
         if (byte == '8' && !module->streaming && module->axis == 0) {
-            EXPECT_EQ(port->readRequests, (std::vector<unsigned>{40, 24}));
+            EXPECT_EQ(port->readAsks, (std::vector<unsigned>{40, 24}));
         }
     };
     Tick();
@@ -180,20 +180,20 @@ TEST_F(AcquisitionCycleTest, BurstOfHundredBytesUsesFirstSixtyFourAndDrainsTheRe
     std::vector<unsigned> xReads;
     port->onWrite = [&](std::uint8_t byte) {
         if (byte == '1') {
-            xReads = port->readRequests;
+            xReads = port->readAsks;
         }
         module->OnByte(byte);
         if (byte == '8' && module->streaming && module->axis == 0) {
-            port->readRequests.clear();
+            port->readAsks.clear();
         }
     };
     ExpectedAxis expectedX;
     Tick();
-    EXPECT_EQ(Text(port->written), "088188");
+    EXPECT_EQ(port->written, "088188");
     // Two reads of 40 gather 80 bytes; the drain after the second "8" takes the other 20.
     EXPECT_EQ(xReads, (std::vector<unsigned>{40, 40, 20}));
     ExpectEntries(store.shownX, expectedX.Next(burst), "shownX");
-    EXPECT_TRUE(port->incoming.empty());
+    EXPECT_TRUE(port->rx.empty());
     EXPECT_EQ(host.defaultProcessing, 1);
 }
 
@@ -217,7 +217,7 @@ TEST_F(AcquisitionCycleTest, TickDispatchedByTheCyclesOwnPumpIsIgnored) {
     };
     Tick();
     EXPECT_EQ(nested, 3);
-    EXPECT_EQ(Text(port->written), "088188");
+    EXPECT_EQ(port->written, "088188");
     EXPECT_EQ(host.defaultProcessing, 1);
     EXPECT_EQ(host.invalidations, 1);
 }
@@ -262,7 +262,7 @@ TEST_F(AcquisitionCycleTest, SilentModuleTimesOutInXAndNextCycleDrainsLateBytes)
     host.onMessage = [&](const std::string&) { messageAt = clock.nowMs; };
     Tick();
     ASSERT_EQ(host.messages, (std::vector<std::string>{AcquisitionTimeoutText}));
-    EXPECT_EQ(Text(port->written), "088");
+    EXPECT_EQ(port->written, "088");
     EXPECT_GE(sentStopAt, lastStartAt);
     EXPECT_LE(sentStopAt, messageAt);
     // More than 2 and at most 3 whole seconds after the block was asked for.
@@ -284,7 +284,7 @@ TEST_F(AcquisitionCycleTest, SilentModuleTimesOutInXAndNextCycleDrainsLateBytes)
     port->written.clear();
     ExpectedAxis expectedX;
     Tick();
-    EXPECT_EQ(Text(port->written), "088188");
+    EXPECT_EQ(port->written, "088188");
     ExpectEntries(store.shownX, expectedX.Next(module->blocks[0]), "shownX");
     EXPECT_EQ(host.defaultProcessing, 1);
 }
@@ -296,7 +296,7 @@ TEST_F(AcquisitionCycleTest, TimeoutInYKeepsShownArraysAndLeavesXInLive) {
     store.liveY.fill(-70.0);
     ExpectedAxis expectedX;
     Tick();
-    EXPECT_EQ(Text(port->written), "088188");
+    EXPECT_EQ(port->written, "088188");
     EXPECT_EQ(host.messages, (std::vector<std::string>{AcquisitionTimeoutText}));
     ExpectEntries(store.liveX, expectedX.Next(module->blocks[0]), "liveX");
     EXPECT_EQ(store.shownX[9], -50.0);
@@ -324,7 +324,7 @@ TEST_F(AcquisitionCycleTest, BusyStaysSetWhileTheTimeoutMessageIsOpen) {
 TEST_F(AcquisitionCycleTest, AbortedReadsCountAsNothingRead) {
     // Bytes trickle in one at a time and the port aborts every wait: the link answers a
     // negative count, which must never be taken as bytes.
-    port->readLimit = 1;
+    port->maxPerRead = 1;
     port->idleResult = -1;
     module->blocks[0] = Ramp(64, 10, 3);
     Tick();
@@ -349,7 +349,7 @@ TEST_F(AcquisitionCycleTest, LostStopByteIsHealedWithOneMoreEightAndNoMessage) {
     module->stopsToLose = 1;
     ExpectedAxis expectedX;
     Tick();
-    EXPECT_EQ(Text(port->written), "0888188");
+    EXPECT_EQ(port->written, "0888188");
     EXPECT_FALSE(module->streaming);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(host.defaultProcessing, 1);
@@ -361,18 +361,18 @@ TEST_F(AcquisitionCycleTest, ModuleThatWillNotStopFailsTheCycleAsATimeout) {
     module->stopsToLose = 1000;
     Tick();
     EXPECT_EQ(host.messages, (std::vector<std::string>{AcquisitionTimeoutText}));
-    EXPECT_EQ(Text(port->written).substr(0, 5), "08888");
+    EXPECT_EQ(port->written.substr(0, 5), "08888");
     EXPECT_TRUE(cycle.reconnectPending);
     EXPECT_EQ(cycle.acquisitionBusy, 0);
     EXPECT_EQ(host.defaultProcessing, 0);
     // Bounded: a few dozen reads, not a drain that listens for ever.
-    EXPECT_LT(port->readRequests.size(), 100u);
+    EXPECT_LT(port->readAsks.size(), 100u);
 }
 
 TEST_F(AcquisitionCycleTest, LargeBacklogIsDrainedWithoutAStop) {
     port->Queue(Bytes(4000, 0x55));
     Tick();
-    EXPECT_EQ(Text(port->written), "088188");
+    EXPECT_EQ(port->written, "088188");
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(host.defaultProcessing, 1);
 }
@@ -382,11 +382,10 @@ TEST_F(AcquisitionCycleTest, BacklogLargerThanItsCountIsThrownAwayNotStopped) {
     // as they are read, so a large backlog looks like bytes still arriving.
     port->Queue(Bytes(60000, 0x55));
     port->onStatus = [this] {
-        port->reportedRxCount =
-            static_cast<int>(std::min<std::size_t>(port->incoming.size(), 4095));
+        port->reportedRxCount = static_cast<int>(std::min<std::size_t>(port->rx.size(), 4095));
     };
     Tick();
-    EXPECT_EQ(Text(port->written), "088188");
+    EXPECT_EQ(port->written, "088188");
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(host.defaultProcessing, 1);
 }

@@ -16,6 +16,7 @@
 #include "SpectrumStore.h"
 #include "SystemClock.h"
 #include "TavrekModule.h"
+#include "WaitUntil.h"
 
 namespace {
 
@@ -159,9 +160,7 @@ TEST_F(AcquisitionSimTest, SilentModuleTimesOutAndTheNextCycleCompletes) {
 
     // Once the module has woken up the next tick connects afresh, then completes its cycle.
     EXPECT_TRUE(module.Acquisition().reconnectPending);
-    for (int wait = 0; wait < 200 && Sim().Stats().silent; ++wait) {
-        std::this_thread::sleep_for(20ms);
-    }
+    ASSERT_TRUE(WaitUntil([&] { return !Sim().Stats().silent; }, 4000ms));
     ASSERT_EQ(Tick(12), "P9PGQS088188");
     EXPECT_EQ(host.messages.size(), 1u);
     EXPECT_TRUE(host.dialogShown.empty());
@@ -238,10 +237,7 @@ TEST_F(AcquisitionSimTest, HungUpLineTimesOutThenAsksForAnotherPort) {
     // gone before it reads the cycle's last "8", or even before the host has taken the whole
     // block, which then times out.
     ASSERT_EQ(Tick().substr(0, 5), "08818");
-    for (int wait = 0; wait < 100 && !Sim().Stats().hungUp; ++wait) {
-        std::this_thread::sleep_for(10ms);
-    }
-    ASSERT_TRUE(Sim().Stats().hungUp);
+    ASSERT_TRUE(WaitUntil([&] { return Sim().Stats().hungUp; }, 1000ms));
     if (host.messages.empty()) {
         const Clock::time_point start = Clock::now();
         module.OnTimer(host);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Fakes for the module side's seams: a scripted port under a real link, a host that records
-// what the module asks of the window system, and a clock that costs no time.
+// Fakes for the module side's seams (the port is the tests' shared FakePort): a host that
+// records what the module asks of the window system, and a clock that costs no time.
 
 #include <algorithm>
 #include <cstdint>
@@ -13,114 +13,8 @@
 #include <vector>
 
 #include "COMLINK.h"
+#include "FakePort.h"
 #include "ModuleHost.h"
-
-// A port whose far end is a script: bytes written go to `written` and to onWrite, which may
-// queue an answer with Queue. Every operation of the table is supplied.
-class FakeModulePort final : public CComPort {
-  public:
-    FakeModulePort() = default;
-
-    void Queue(const std::vector<std::uint8_t>& bytes) {
-        incoming.insert(incoming.end(), bytes.begin(), bytes.end());
-    }
-
-    std::vector<std::uint8_t> written;
-    std::deque<std::uint8_t> incoming;
-    std::function<void(std::uint8_t)> onWrite;
-    // Called whenever the queue is looked at: lets a far end that streams add bytes.
-    std::function<void()> onStatus;
-    // Counts asked of every Read, in order.
-    std::vector<unsigned> readRequests;
-    // At most this many bytes per Read (0 = no limit).
-    unsigned readLimit = 0;
-    // What Idle answers; a negative value aborts the link's waits.
-    int idleResult = 0;
-    // When set, the receive count reported instead of the queue's length.
-    int reportedRxCount = -1;
-    long baud = 19200;
-
-    int Idle() override { return idleResult; }
-    int RefreshStatus() override { return 0; }
-    void Open(int) override {}
-    int OpenDevice() override { return 0; }
-    int Close() override { return 0; }
-    BufferStatus* GetBufferStatus(BufferStatus* status, int) override {
-        if (onStatus) {
-            onStatus();
-        }
-        *status = BufferStatus{};
-        status->rxKnown = 1;
-        status->rxCount =
-            reportedRxCount >= 0 ? reportedRxCount : static_cast<std::int32_t>(incoming.size());
-        return status;
-    }
-    int SetBufferSizes(int, int, int) override { return 0; }
-    int SetHandshake(int, int) override { return 0; }
-    int GetHandshake(int& in, int& out) override {
-        in = 0;
-        out = 0;
-        return 0;
-    }
-    int Break(int) override { return 0; }
-    int LineControl(int, int) override { return 0; }
-    int SetLineParameters(long newBaud, char, int, int) override {
-        baud = newBaud;
-        return 0;
-    }
-    int GetLineParameters(long& b, char& parity, int& dataBits, int& stopBits) override {
-        b = baud;
-        parity = 'N';
-        dataBits = 8;
-        stopBits = 1;
-        return 0;
-    }
-    int GetLineStatus(PackedLineStatus* status) override {
-        *status = PackedLineStatus{};
-        return 0;
-    }
-    int WriteByte(unsigned char byte) override { return Write(&byte, 1) == 1 ? 0 : -801; }
-    int WriteString(const char* text) override {
-        return Write(text, static_cast<unsigned>(std::string(text).size()));
-    }
-    int Write(const void* buffer, unsigned count) override {
-        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-        for (unsigned i = 0; i < count; ++i) {
-            written.push_back(bytes[i]);
-            if (onWrite) {
-                onWrite(bytes[i]);
-            }
-        }
-        return static_cast<int>(count);
-    }
-    int TransmitChar(unsigned char byte) override { return WriteByte(byte); }
-    int ReadByte() override {
-        if (incoming.empty()) {
-            return -802;
-        }
-        const int byte = incoming.front();
-        incoming.pop_front();
-        return byte;
-    }
-    int Read(void* buffer, unsigned count) override {
-        readRequests.push_back(count);
-        unsigned n = std::min<unsigned>(count, static_cast<unsigned>(incoming.size()));
-        if (readLimit != 0) {
-            n = std::min(n, readLimit);
-        }
-        auto* out = static_cast<std::uint8_t*>(buffer);
-        for (unsigned i = 0; i < n; ++i) {
-            out[i] = incoming.front();
-            incoming.pop_front();
-        }
-        return static_cast<int>(n);
-    }
-    int Purge(int, int) override {
-        incoming.clear();
-        return 0;
-    }
-    int DumpStatus(StatusLineSink) override { return 0; }
-};
 
 // A clock in milliseconds that moves only when asked: every Sleep, and `timeStepMs` per Time()
 // call so that loops that poll without sleeping still reach their deadlines.

@@ -9,12 +9,11 @@
 
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <string>
-#include <thread>
 
 #include "ComDeviceMap.h"
 #include "TermiosLine.h"
+#include "WaitUntil.h"
 
 class PtyPair {
   public:
@@ -66,29 +65,6 @@ class PtyPair {
             }
         }
         return got;
-    }
-
-    // Whatever the near end sent within `waitMs` milliseconds.
-    std::string Drain(int waitMs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-        std::string got;
-        char buffer[256];
-        ssize_t n;
-        while ((n = read(master_, buffer, sizeof buffer)) > 0) {
-            got.append(buffer, static_cast<std::size_t>(n));
-        }
-        return got;
-    }
-
-    static bool WaitFor(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
     }
 
     // The line speed that the near end set, read on the far end.

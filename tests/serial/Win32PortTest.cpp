@@ -67,7 +67,7 @@ class Win32PortTest : public ::testing::Test {
     // Sends bytes from the far end and waits until the port counts them.
     void Arrive(CWin32Port& port, const std::string& bytes) {
         ASSERT_TRUE(pty.Send(bytes));
-        ASSERT_TRUE(PtyPair::WaitFor([&] {
+        ASSERT_TRUE(WaitUntil([&] {
             BufferStatus status{};
             return port.GetBufferStatus(&status, 1)->rxCount >= static_cast<int>(bytes.size());
         }));
@@ -445,7 +445,7 @@ TEST_F(Win32PortTest, PurgeDiscardsAtMostItsBudget) {
     EXPECT_EQ(port.Purge(1, 0), 0);
     EXPECT_EQ(CountCalls(SerialCall::PurgeComm, PURGE_RXCLEAR), 1);
     EXPECT_EQ(CountCalls(SerialCall::PurgeComm, PURGE_TXCLEAR), 1);
-    EXPECT_TRUE(PtyPair::WaitFor([&] { return port.GetBufferStatus(&buffers, 1)->rxCount == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return port.GetBufferStatus(&buffers, 1)->rxCount == 0; }));
 }
 
 TEST_F(Win32PortTest, HandshakeCodes) {
