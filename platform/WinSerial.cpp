@@ -23,6 +23,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "ComDeviceMap.h"
 #include "SerialMapping.h"
@@ -575,6 +576,46 @@ BOOL SetCommMask(HANDLE handle, DWORD mask) {
     return TRUE;
 }
 
+namespace {
+
+// What a WaitCommEvent found on the line when it began.
+struct WaitStart {
+    bool haveLines = false;
+    DWORD lines = 0;
+    bool haveCounters = false;
+    ErrorCounters counters;
+};
+
+// The events of a device since its wait began: bytes waiting, output drained, input lines
+// changed, error counters moved.
+DWORD EventsSince(const Device& device, const WaitStart& start) {
+    static constexpr std::pair<DWORD, DWORD> kLineEvents[] = {
+        {MS_CTS_ON, EV_CTS}, {MS_DSR_ON, EV_DSR}, {MS_RLSD_ON, EV_RLSD}, {MS_RING_ON, EV_RING}};
+    DWORD found = 0;
+    int waiting = 0;
+    if (ioctl(device.fd, FIONREAD, &waiting) == 0 && waiting > 0) {
+        found |= EV_RXCHAR;
+    }
+    if (OutputQueued(device) == 0) {
+        found |= EV_TXEMPTY;
+    }
+    DWORD lines = 0;
+    if (start.haveLines && ReadModemStatus(device, lines)) {
+        for (const auto& [line, event] : kLineEvents) {
+            if (((lines ^ start.lines) & line) != 0) {
+                found |= event;
+            }
+        }
+    }
+    ErrorCounters counters;
+    if (start.haveCounters && ReadCounters(device, counters)) {
+        found |= CommEventsFromCounters(start.counters, counters);
+    }
+    return found;
+}
+
+}  // namespace
+
 BOOL WaitCommEvent(HANDLE handle, LPDWORD events, LPOVERLAPPED) {
     Device* device = ENTER(WaitCommEvent, handle);
     if (device == nullptr) {
@@ -589,12 +630,11 @@ BOOL WaitCommEvent(HANDLE handle, LPDWORD events, LPOVERLAPPED) {
     if (mask == 0) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    DWORD startLines = 0;
-    const bool haveLines = ReadModemStatus(*device, startLines);
-    ErrorCounters startCounters;
-    const bool haveCounters = ReadCounters(*device, startCounters);
+    WaitStart start;
+    start.haveLines = ReadModemStatus(*device, start.lines);
+    start.haveCounters = ReadCounters(*device, start.counters);
     // An event that cannot be seen here would make the wait endless.
-    if ((mask & ~DetectableEvents(haveLines, haveCounters)) != 0) {
+    if ((mask & ~DetectableEvents(start.haveLines, start.haveCounters)) != 0) {
         return Fail(ERROR_NOT_SUPPORTED);
     }
     for (;;) {
@@ -604,34 +644,7 @@ BOOL WaitCommEvent(HANDLE handle, LPDWORD events, LPOVERLAPPED) {
         if (HungUp(device->fd)) {
             return Fail(ERROR_DEVICE_NOT_CONNECTED);
         }
-        DWORD found = 0;
-        int waiting = 0;
-        if (ioctl(device->fd, FIONREAD, &waiting) == 0 && waiting > 0) {
-            found |= EV_RXCHAR;
-        }
-        if (OutputQueued(*device) == 0) {
-            found |= EV_TXEMPTY;
-        }
-        DWORD lines = 0;
-        if (haveLines && ReadModemStatus(*device, lines)) {
-            const DWORD changed = lines ^ startLines;
-            if (changed & MS_CTS_ON) {
-                found |= EV_CTS;
-            }
-            if (changed & MS_DSR_ON) {
-                found |= EV_DSR;
-            }
-            if (changed & MS_RLSD_ON) {
-                found |= EV_RLSD;
-            }
-            if (changed & MS_RING_ON) {
-                found |= EV_RING;
-            }
-        }
-        ErrorCounters counters;
-        if (haveCounters && ReadCounters(*device, counters)) {
-            found |= CommEventsFromCounters(startCounters, counters);
-        }
+        DWORD found = EventsSince(*device, start);
         found &= mask;
         if (found != 0) {
             *events = found;
