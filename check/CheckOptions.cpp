@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "ModuleConnection.h"
 #include "WholeNumber.h"
 
 const char* const CheckHelpText =
@@ -57,8 +58,9 @@ using ValueSetter = bool (*)(const std::string& name, const std::string& value,
 bool SetPort(const std::string&, const std::string& value, ParsedOptions& parsed,
              std::string& error) {
     const std::optional<int> port = ParseWholeNumber<int>(value);
-    if (!port || *port < 1 || *port > 16) {
-        error = "--port takes a COM port number from 1 to 16, not \"" + value + "\"";
+    if (!port || *port < 1 || *port > HighestPortNumber) {
+        error = "--port takes a COM port number from 1 to " + std::to_string(HighestPortNumber) +
+                ", not \"" + value + "\"";
         return false;
     }
     parsed.options.port = *port;
