@@ -60,6 +60,78 @@ void ResetState(AveragingState& averaging, int blockLength) {
     averaging.frameCount = 0;
 }
 
+bool IsKnownMode(int mode) {
+    return mode == SingleFrame || mode == RunningMean || mode == MovingMean;
+}
+
+// Counts the block in and answers the count the means divide by (and, in MovingMean, the history
+// slot it fills). The count is shared by both means; holding it at its largest value keeps a
+// running mean that has gone on for years from overflowing into a negative divisor.
+int CountFrame(AveragingState& averaging, int mode) {
+    if (averaging.frameCount < INT_MAX) {
+        ++averaging.frameCount;
+    }
+    if (mode == MovingMean && averaging.frameCount > HistoryLength) {
+        averaging.frameCount = 1;
+    }
+    return averaging.frameCount;
+}
+
+// The level of one transformed bin in dB, before averaging and offset.
+double RawLevel(double re, double im, double powerScale) {
+    const double power = (re * re + im * im) * powerScale;
+    double magnitude = std::sqrt(power);
+    if (magnitude < MagnitudeFloor) {
+        magnitude = MagnitudeFloor;
+    }
+    return 20.0 * std::log10(magnitude);
+}
+
+// Folds the raw level of output index k into the mean the mode keeps and answers the mean.
+double Averaged(AveragingState& averaging, int mode, int frames, int k, double level) {
+    if (mode == RunningMean) {
+        averaging.levelSums[k] += level;
+        return averaging.levelSums[k] / frames;
+    }
+    if (mode == MovingMean) {
+        auto& ring = averaging.levelHistory[k];
+        ring[frames - 1] = level;
+        double sum = 0.0;
+        for (double slot : ring) {
+            sum += slot;
+        }
+        return sum * 0.05;
+    }
+    return level;
+}
+
+// The level as reported: offset, and floored (which also catches a level that is not a number).
+double Reported(double averaged) {
+    const double v = averaged + LevelOffsetDb;
+    return v >= LevelFloorDb ? v : LevelFloorDb;
+}
+
+// The analysis proper, on arguments already checked: n samples in, n / 2 + 2 levels out.
+void Analyse(const double* samples, double* levels, int n, int mode, AveragingState& averaging) {
+    double* re = averaging.workReal.data();
+    double* im = averaging.workImag.data();
+    for (int i = 0; i < n; ++i) {
+        re[i] = samples[i];
+        im[i] = 0.0;
+    }
+    Transform(re, im, n);
+
+    // Every bin, DC and Nyquist included, gets the same power scale 2 / N^2.
+    const double powerScale = 2.0 / (static_cast<double>(n) * n);
+    const int frames = CountFrame(averaging, mode);
+    levels[0] = LevelFloorDb;
+    for (int b = 0; b <= n / 2; ++b) {
+        const int k = b + 1;
+        levels[k] =
+            Reported(Averaged(averaging, mode, frames, k, RawLevel(re[b], im[b], powerScale)));
+    }
+}
+
 }  // namespace
 
 bool IsValidBlockLength(int blockLength) {
@@ -88,8 +160,8 @@ void ApplyWindow(std::span<double> samples, int blockLength) {
     ApplyWindow(samples.data(), blockLength);
 }
 
-void ComputeSpectrum(const double* samples, double* levels, int blockLength, int mode, int reset,
-                     AveragingState& averaging) {
+void ComputeSpectrum(std::span<const double> samples, std::span<double> levels, int blockLength,
+                     int mode, int reset, AveragingState& averaging) {
     // A length the transform cannot take would index outside its arrays; such a call leaves
     // the output and the averaging state exactly as they were.
     if (!IsValidBlockLength(blockLength)) {
@@ -99,71 +171,21 @@ void ComputeSpectrum(const double* samples, double* levels, int blockLength, int
         ResetState(averaging, blockLength);
         return;
     }
-    if (samples == nullptr || levels == nullptr ||
-        (mode != SingleFrame && mode != RunningMean && mode != MovingMean)) {
+    if (samples.size() < static_cast<std::size_t>(blockLength) ||
+        levels.size() < SpectrumLength(blockLength) || !IsKnownMode(mode)) {
         return;
     }
-
-    const int n = blockLength;
-    double* re = averaging.workReal.data();
-    double* im = averaging.workImag.data();
-    for (int i = 0; i < n; ++i) {
-        re[i] = samples[i];
-        im[i] = 0.0;
-    }
-    Transform(re, im, n);
-
-    // Every bin, DC and Nyquist included, gets the same power scale 2 / N^2.
-    const double powerScale = 2.0 / (static_cast<double>(n) * n);
-
-    // The count is shared by both means; holding it at its largest value keeps a running mean
-    // that has gone on for years from overflowing into a negative divisor.
-    if (averaging.frameCount < INT_MAX) {
-        ++averaging.frameCount;
-    }
-    if (mode == MovingMean && averaging.frameCount > HistoryLength) {
-        averaging.frameCount = 1;
-    }
-    const int frames = averaging.frameCount;
-
-    levels[0] = LevelFloorDb;
-    for (int b = 0; b <= n / 2; ++b) {
-        const int k = b + 1;
-        const double power = (re[b] * re[b] + im[b] * im[b]) * powerScale;
-        double magnitude = std::sqrt(power);
-        if (magnitude < MagnitudeFloor) {
-            magnitude = MagnitudeFloor;
-        }
-        const double level = 20.0 * std::log10(magnitude);
-
-        double v = level;
-        if (mode == RunningMean) {
-            averaging.levelSums[k] += level;
-            v = averaging.levelSums[k] / frames;
-        } else if (mode == MovingMean) {
-            auto& ring = averaging.levelHistory[k];
-            ring[frames - 1] = level;
-            double sum = 0.0;
-            for (double slot : ring) {
-                sum += slot;
-            }
-            v = sum * 0.05;
-        }
-
-        v += LevelOffsetDb;
-        if (!(v >= LevelFloorDb)) {  // also catches a level that is not a number
-            v = LevelFloorDb;
-        }
-        levels[k] = v;
-    }
+    Analyse(samples.data(), levels.data(), blockLength, mode, averaging);
 }
 
-void ComputeSpectrum(std::span<const double> samples, std::span<double> levels, int blockLength,
-                     int mode, int reset, AveragingState& averaging) {
-    if (reset == 0 && IsValidBlockLength(blockLength) &&
-        (samples.size() < static_cast<std::size_t>(blockLength) ||
-         levels.size() < static_cast<std::size_t>(blockLength / 2 + 2))) {
-        return;
-    }
-    ComputeSpectrum(samples.data(), levels.data(), blockLength, mode, reset, averaging);
+void ComputeSpectrum(const double* samples, double* levels, int blockLength, int mode, int reset,
+                     AveragingState& averaging) {
+    // The caller vouches that both arrays are long enough for any block length the analysis
+    // takes; a null pointer holds nothing, which the checks then refuse.
+    const bool vouched = IsValidBlockLength(blockLength);
+    const std::size_t sampleCount =
+        vouched && samples != nullptr ? static_cast<std::size_t>(blockLength) : 0;
+    const std::size_t levelCount = vouched && levels != nullptr ? SpectrumLength(blockLength) : 0;
+    ComputeSpectrum(std::span<const double>(samples, sampleCount),
+                    std::span<double>(levels, levelCount), blockLength, mode, reset, averaging);
 }

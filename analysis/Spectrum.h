@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <span>
 
 // Turns one block of samples from one sensor axis into a spectrum of levels in dB, one entry
@@ -53,16 +54,24 @@ void ApplyWindow(double* samples, int blockLength);
 // As above; does nothing when blockLength exceeds the span.
 void ApplyWindow(std::span<double> samples, int blockLength);
 
-// With reset == 0: transforms the blockLength windowed samples, converts every bin to a level
-// in dB, averages it according to mode (an AveragingMode) using averaging, adds LevelOffsetDb,
-// floors at LevelFloorDb and writes levels[0 .. blockLength / 2 + 1].
+// Entries an analysis of a block of blockLength samples writes: indices 0 .. blockLength / 2 + 1.
+constexpr std::size_t SpectrumLength(int blockLength) {
+    return static_cast<std::size_t>(blockLength / 2 + 2);
+}
+
+// The analysis of one block; the entry point for callers.
+// With reset == 0: transforms the first blockLength windowed samples, converts every bin to a
+// level in dB, averages it according to mode (an AveragingMode) using averaging, adds
+// LevelOffsetDb, floors at LevelFloorDb and writes levels[0 .. blockLength / 2 + 1].
 // With reset != 0: clears averaging (output indices 0 .. blockLength) and sets its frameCount
 // to 0; samples, levels and mode are not used.
-// A block length that is not a power of two from 2 to MaxBlockSize, an unknown mode or a null
-// pointer writes nothing and changes no state. Not re-entrant for the same averaging state.
-void ComputeSpectrum(const double* samples, double* levels, int blockLength, int mode, int reset,
-                     AveragingState& averaging);
-// As above; additionally an analysis writes nothing and changes no state when samples holds
-// fewer than blockLength values or levels fewer than blockLength / 2 + 2.
+// A block length that is not a power of two from 2 to MaxBlockSize, an unknown mode, samples
+// holding fewer than blockLength values or levels fewer than SpectrumLength(blockLength) writes
+// nothing and changes no state. Not re-entrant for the same averaging state.
 void ComputeSpectrum(std::span<const double> samples, std::span<double> levels, int blockLength,
                      int mode, int reset, AveragingState& averaging);
+// As above for arrays the caller vouches for: samples must hold blockLength values and levels
+// SpectrumLength(blockLength), which cannot be checked here. A null pointer counts as holding
+// nothing.
+void ComputeSpectrum(const double* samples, double* levels, int blockLength, int mode, int reset,
+                     AveragingState& averaging);

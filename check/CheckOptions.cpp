@@ -1,7 +1,11 @@
 #include "CheckOptions.h"
 
-#include <charconv>
-#include <cmath>
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "ModuleConnection.h"
+#include "WholeNumber.h"
 
 const char* const CheckHelpText =
     R"(Usage: sorvell-check [--port N | --device PATH] [--cycles N] [--warm-up N] [--limits FILE]
@@ -41,114 +45,154 @@ Exit status:
 
 namespace {
 
-std::optional<int> ParseInt(const std::string& text) {
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end) {
-        return std::nullopt;
+// The options as read so far, with what only the whole command line can judge.
+struct ParsedOptions {
+    CheckOptions options;
+    bool marginGiven = false;
+};
+
+// Stores the value of the option name, or answers false with the reason in error.
+using ValueSetter = bool (*)(const std::string& name, const std::string& value,
+                             ParsedOptions& parsed, std::string& error);
+
+bool SetPort(const std::string&, const std::string& value, ParsedOptions& parsed,
+             std::string& error) {
+    const std::optional<int> port = ParseWholeNumber<int>(value);
+    if (!port || *port < 1 || *port > HighestPortNumber) {
+        error = "--port takes a COM port number from 1 to " + std::to_string(HighestPortNumber) +
+                ", not \"" + value + "\"";
+        return false;
     }
-    return value;
+    parsed.options.port = *port;
+    return true;
 }
 
-std::optional<float> ParseMargin(const std::string& text) {
-    float value = 0.0f;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end || !std::isfinite(value)) {
-        return std::nullopt;
+bool SetDevice(const std::string&, const std::string& value, ParsedOptions& parsed,
+               std::string& error) {
+    if (value.empty()) {
+        error = "--device needs a device path";
+        return false;
     }
-    return value;
+    parsed.options.device = value;
+    return true;
+}
+
+template <int CheckOptions::*Count, int Lowest>
+bool SetCount(const std::string& name, const std::string& value, ParsedOptions& parsed,
+              std::string& error) {
+    const std::optional<int> count = ParseWholeNumber<int>(value);
+    if (!count || *count < Lowest) {
+        error = name + " takes a whole number from " + std::to_string(Lowest) + ", not \"" + value +
+                "\"";
+        return false;
+    }
+    parsed.options.*Count = *count;
+    return true;
+}
+
+bool SetMargin(const std::string&, const std::string& value, ParsedOptions& parsed,
+               std::string& error) {
+    const std::optional<float> margin = ParseFiniteNumber<float>(value);
+    if (!margin) {
+        error = "--margin takes a number of dB, not \"" + value + "\"";
+        return false;
+    }
+    parsed.options.margin = *margin;
+    parsed.marginGiven = true;
+    return true;
+}
+
+template <std::string CheckOptions::*File>
+bool SetFile(const std::string& name, const std::string& value, ParsedOptions& parsed,
+             std::string& error) {
+    if (value.empty()) {
+        error = name + " needs a file name";
+        return false;
+    }
+    parsed.options.*File = value;
+    return true;
+}
+
+struct ValueOption {
+    std::string_view name;
+    ValueSetter set;
+};
+
+// Every option that takes a value, as --name VALUE or --name=VALUE.
+constexpr std::array<ValueOption, 8> ValueOptions = {{
+    {"--port", SetPort},
+    {"--device", SetDevice},
+    {"--cycles", SetCount<&CheckOptions::cycles, 1>},
+    {"--warm-up", SetCount<&CheckOptions::warmUp, 0>},
+    {"--limits", SetFile<&CheckOptions::limitsFile>},
+    {"--spectra", SetFile<&CheckOptions::spectraFile>},
+    {"--save-limits", SetFile<&CheckOptions::saveLimitsFile>},
+    {"--margin", SetMargin},
+}};
+
+const ValueOption* FindValueOption(std::string_view name) {
+    const auto found = std::find_if(ValueOptions.begin(), ValueOptions.end(),
+                                    [&](const ValueOption& option) { return option.name == name; });
+    return found == ValueOptions.end() ? nullptr : &*found;
+}
+
+// Reads the option at args[i], and its value (moving i past a separate one).
+bool TakeOption(std::span<const std::string> args, std::size_t& i, ParsedOptions& parsed,
+                std::string& error) {
+    std::string name = args[i];
+    std::optional<std::string> value;
+    if (const std::size_t equals = name.find('=');
+        name.starts_with("--") && equals != std::string::npos) {
+        value = name.substr(equals + 1);
+        name.resize(equals);
+    }
+    if (name == "--help" || name == "-h") {
+        parsed.options.help = true;
+        return true;
+    }
+    const ValueOption* option = FindValueOption(name);
+    if (option == nullptr) {
+        error = "unknown option " + args[i];
+        return false;
+    }
+    if (!value && i + 1 < args.size()) {
+        value = args[++i];
+    }
+    if (!value) {
+        error = name + " needs a value";
+        return false;
+    }
+    return option->set(name, *value, parsed, error);
+}
+
+// What no single option shows: options that exclude or need each other, and the cycle total.
+bool CheckTogether(const ParsedOptions& parsed, std::string& error) {
+    const CheckOptions& options = parsed.options;
+    if (options.port && !options.device.empty()) {
+        error = "--port and --device cannot be given together";
+    } else if (parsed.marginGiven && options.saveLimitsFile.empty()) {
+        error = "--margin goes with --save-limits";
+    } else if (static_cast<long long>(options.cycles) + options.warmUp > 1'000'000'000LL) {
+        // The total of completed cycles is counted in an int.
+        error = "--cycles and --warm-up together exceed 1000000000 cycles";
+    } else {
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 std::optional<CheckOptions> ParseCheckOptions(std::span<const std::string> args,
                                               std::string& error) {
-    CheckOptions options;
-    bool marginGiven = false;
+    ParsedOptions parsed;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const std::size_t equals = name.find('=');
-            name.starts_with("--") && equals != std::string::npos) {
-            inlineValue = name.substr(equals + 1);
-            name.resize(equals);
-        }
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            continue;
-        }
-        const bool takesValue = name == "--port" || name == "--device" || name == "--cycles" ||
-                                name == "--warm-up" || name == "--limits" || name == "--spectra" ||
-                                name == "--save-limits" || name == "--margin";
-        if (!takesValue) {
-            error = "unknown option " + args[i];
+        if (!TakeOption(args, i, parsed, error)) {
             return std::nullopt;
         }
-        std::string value;
-        if (inlineValue) {
-            value = *inlineValue;
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            error = name + " needs a value";
-            return std::nullopt;
-        }
-
-        if (name == "--port") {
-            const std::optional<int> port = ParseInt(value);
-            if (!port || *port < 1 || *port > 16) {
-                error = "--port takes a COM port number from 1 to 16, not \"" + value + "\"";
-                return std::nullopt;
-            }
-            options.port = *port;
-        } else if (name == "--device") {
-            if (value.empty()) {
-                error = "--device needs a device path";
-                return std::nullopt;
-            }
-            options.device = value;
-        } else if (name == "--cycles" || name == "--warm-up") {
-            const std::optional<int> count = ParseInt(value);
-            const int lowest = name == "--cycles" ? 1 : 0;
-            if (!count || *count < lowest) {
-                error = name + " takes a whole number from " + std::to_string(lowest) + ", not \"" +
-                        value + "\"";
-                return std::nullopt;
-            }
-            (name == "--cycles" ? options.cycles : options.warmUp) = *count;
-        } else if (name == "--margin") {
-            const std::optional<float> margin = ParseMargin(value);
-            if (!margin) {
-                error = "--margin takes a number of dB, not \"" + value + "\"";
-                return std::nullopt;
-            }
-            options.margin = *margin;
-            marginGiven = true;
-        } else if (value.empty()) {
-            error = name + " needs a file name";
-            return std::nullopt;
-        } else if (name == "--limits") {
-            options.limitsFile = value;
-        } else if (name == "--spectra") {
-            options.spectraFile = value;
-        } else {
-            options.saveLimitsFile = value;
-        }
     }
-    if (options.port && !options.device.empty()) {
-        error = "--port and --device cannot be given together";
+    if (!CheckTogether(parsed, error)) {
         return std::nullopt;
     }
-    if (marginGiven && options.saveLimitsFile.empty()) {
-        error = "--margin goes with --save-limits";
-        return std::nullopt;
-    }
-    // The total of completed cycles is counted in an int.
-    if (static_cast<long long>(options.cycles) + options.warmUp > 1'000'000'000LL) {
-        error = "--cycles and --warm-up together exceed 1000000000 cycles";
-        return std::nullopt;
-    }
-    return options;
+    return parsed.options;
 }

@@ -73,20 +73,23 @@ class BenchHost final : public ModuleHost {
     long long completedCycles_ = 0;
 };
 
-void WriteSpectraRow(std::ostream& out, int cycle, char axis, const SpectrumArray& levels) {
-    char field[64];
-    out << cycle << ',' << axis;
-    for (int i = 0; i < SpectraEntries; ++i) {
-        std::snprintf(field, sizeof field, ",%.4f", levels[static_cast<std::size_t>(i)]);
-        out << field;
-    }
-    out << '\n';
+// A level in dB as the spectra file and the summary write it: four decimals.
+struct Db {
+    double value;
+};
+
+std::ostream& operator<<(std::ostream& out, Db db) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.4f", db.value);
+    return out << text;
 }
 
-std::string Db(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.4f", value);
-    return text;
+void WriteSpectraRow(std::ostream& out, int cycle, char axis, const SpectrumArray& levels) {
+    out << cycle << ',' << axis;
+    for (int i = 0; i < SpectraEntries; ++i) {
+        out << ',' << Db{levels[static_cast<std::size_t>(i)]};
+    }
+    out << '\n';
 }
 
 void ReportOutOfLimits(std::ostream& out, const SpectrumStore& store, const SpectrumJudge& judge,
@@ -100,13 +103,189 @@ void ReportOutOfLimits(std::ostream& out, const SpectrumStore& store, const Spec
             }
             const auto b = static_cast<std::size_t>(bin);
             out << "out of limits: " << axis << " entry " << bin << ": latched "
-                << Db(isX ? store.errorX[b] : store.errorY[b]) << " dB, limits "
-                << Db(isX ? store.minLimitX[b] : store.minLimitY[b]) << " to "
-                << Db(isX ? store.maxLimitX[b] : store.maxLimitY[b]) << " dB, in " << count
+                << Db{isX ? store.errorX[b] : store.errorY[b]} << " dB, limits "
+                << Db{isX ? store.minLimitX[b] : store.minLimitY[b]} << " to "
+                << Db{isX ? store.maxLimitX[b] : store.maxLimitY[b]} << " dB, in " << count
                 << " of " << judgedCycles << " judged cycles\n";
         }
     }
 }
+
+// The defaults, then the limits file's limits over them.
+bool LoadLimits(const CheckOptions& options, SpectrumStore& store, std::ostream& err) {
+    store.FillDefaults();
+    std::string error;
+    if (options.limitsFile.empty() || LoadLimitsFile(options.limitsFile, store, error)) {
+        return true;
+    }
+    err << "sorvell-check: " << error << '\n';
+    return false;
+}
+
+bool OpenSpectra(const std::string& path, std::ofstream& spectra, std::ostream& err) {
+    spectra.open(path, std::ios::out | std::ios::trunc);
+    if (!spectra) {
+        err << "sorvell-check: Could not write " << path << ": " << std::strerror(errno) << '\n';
+        return false;
+    }
+    spectra << "cycle,axis";
+    for (int i = 0; i < SpectraEntries; ++i) {
+        spectra << ",db" << i;
+    }
+    spectra << '\n';
+    return true;
+}
+
+// The COM number the run opens. --device is opened as DeviceComNumber; otherwise, as at the
+// window's start-up, a saved number above 16 (1000 after "Terminate Program") is 3.
+int ChoosePort(const CheckOptions& options, int savedPort) {
+    if (!options.device.empty()) {
+        SetComDevicePath(DeviceComNumber, options.device);
+        return DeviceComNumber;
+    }
+    const int portNumber = options.port.value_or(savedPort);
+    return portNumber > HighestPortNumber ? DefaultPortNumber : portNumber;
+}
+
+// One run against the module, once its files are open: the connection, the cycles paced as the
+// window's timer paces them, the judgement of each, and what is written at the end.
+class BenchRun {
+  public:
+    BenchRun(const CheckOptions& options, int portNumber, SpectrumStore& store,
+             std::ofstream& spectra, ModuleClock& clock, std::ostream& err)
+        : options_(options),
+          store_(store),
+          spectra_(spectra),
+          clock_(clock),
+          err_(err),
+          portName_("COM" + std::to_string(portNumber) + " (" + ComDevicePath(portNumber) + ")"),
+          host_(portNumber),
+          connection_(clock) {}
+
+    // Answers a CheckStatus; the summary goes to out.
+    int Run(std::ostream& out) {
+        connection_.ConnectAtStartup(host_);
+        if (host_.Failed() || connection_.TerminateRequested()) {
+            return ModuleFailed();
+        }
+        cycle_.acquisitionBusy = 0;
+        const std::int64_t startMs = clock_.SteadyMs();
+        if (!RunCycles(startMs)) {
+            return CheckModuleFailed;
+        }
+        const std::int64_t elapsedMs = std::max<std::int64_t>(clock_.SteadyMs() - startMs, 1);
+        connection_.TearDown();
+        const int status = WriteOutputs(judge_.AnyOut() ? CheckOutOfLimits : CheckPassed);
+        Summarise(out, elapsedMs);
+        return status;
+    }
+
+  private:
+    int TotalCycles() const { return options_.warmUp + options_.cycles; }
+
+    // Ticks until every cycle has completed; false, said on err, when the module fails.
+    bool RunCycles(std::int64_t startMs) {
+        std::int64_t nextTickMs = startMs;
+        int idleTicks = 0;
+        for (int completed = 0; completed < TotalCycles();) {
+            WaitForTick(nextTickMs);
+            const long long before = host_.CompletedCycles();
+            cycle_.OnTimer(host_, connection_, store_, clock_);
+            if (host_.Failed()) {
+                ModuleFailed();
+                return false;
+            }
+            if (host_.CompletedCycles() == before) {
+                if (++idleTicks >= IdleTickLimit) {
+                    err_ << "sorvell-check: " << portName_ << ": no cycle completed in "
+                         << IdleTickLimit << " ticks\n";
+                    return false;
+                }
+                continue;
+            }
+            idleTicks = 0;
+            RecordCycle(++completed);
+        }
+        return true;
+    }
+
+    void WaitForTick(std::int64_t& nextTickMs) {
+        const std::int64_t now = clock_.SteadyMs();
+        if (now < nextTickMs) {
+            clock_.Sleep(static_cast<std::uint32_t>(nextTickMs - now));
+        }
+        // As the window's timer: the next tick is a period after this one, or at once when the
+        // cycle took longer.
+        nextTickMs = std::max(nextTickMs + TickPeriodMs, clock_.SteadyMs());
+    }
+
+    void RecordCycle(int completed) {
+        if (spectra_.is_open()) {
+            WriteSpectraRow(spectra_, completed, 'X', store_.shownX);
+            WriteSpectraRow(spectra_, completed, 'Y', store_.shownY);
+        }
+        judge_.Paint(store_, completed > options_.warmUp);
+    }
+
+    int ModuleFailed() {
+        if (!host_.Message().empty()) {
+            err_ << "sorvell-check: " << host_.Message() << '\n';
+        }
+        err_ << "sorvell-check: " << portName_ << ": "
+             << (host_.PortSelection()
+                     ? "the module cannot be reached"
+                     : "the line failed after " + std::to_string(host_.CompletedCycles()) +
+                           " completed cycles")
+             << '\n';
+        return CheckModuleFailed;
+    }
+
+    // Finishes the spectra file and saves the limits asked for; answers status, or CheckBadUsage
+    // when either cannot be written.
+    int WriteOutputs(int status) {
+        if (spectra_.is_open()) {
+            spectra_.close();
+            if (!spectra_) {
+                err_ << "sorvell-check: Could not write " << options_.spectraFile << '\n';
+                status = CheckBadUsage;
+            }
+        }
+        if (!options_.saveLimitsFile.empty()) {
+            auto limits = std::make_unique<SpectrumStore>(store_);
+            AutoSetLimits(*limits, options_.margin);
+            std::string error;
+            if (!SaveLimitsFile(options_.saveLimitsFile, *limits, error)) {
+                err_ << "sorvell-check: " << error << '\n';
+                status = CheckBadUsage;
+            }
+        }
+        return status;
+    }
+
+    void Summarise(std::ostream& out, std::int64_t elapsedMs) const {
+        char timing[64];
+        std::snprintf(timing, sizeof timing, "%.2f s, %.1f cycles/s",
+                      static_cast<double>(elapsedMs) / 1000.0,
+                      1000.0 * TotalCycles() / static_cast<double>(elapsedMs));
+        out << "sorvell-check: " << portName_ << ": " << TotalCycles() << " cycles ("
+            << options_.warmUp << " warm-up, " << options_.cycles << " judged) in " << timing
+            << '\n';
+        ReportOutOfLimits(out, store_, judge_, options_.cycles);
+        out << (judge_.AnyOut() ? "FAIL: entries out of limits\n"
+                                : "PASS: every entry 5 to 31 of both axes within its limits\n");
+    }
+
+    const CheckOptions& options_;
+    SpectrumStore& store_;
+    std::ofstream& spectra_;
+    ModuleClock& clock_;
+    std::ostream& err_;
+    const std::string portName_;
+    BenchHost host_;
+    ModuleConnection connection_;
+    AcquisitionCycle cycle_;
+    SpectrumJudge judge_;
+};
 
 }  // namespace
 
@@ -114,128 +293,11 @@ int RunCheck(const CheckOptions& options, int savedPort, ModuleClock& clock, std
              std::ostream& err) {
     // Defaults and limits first: a bad file is refused before the module is touched.
     auto store = std::make_unique<SpectrumStore>();
-    store->FillDefaults();
-    if (!options.limitsFile.empty()) {
-        std::string error;
-        if (!LoadLimitsFile(options.limitsFile, *store, error)) {
-            err << "sorvell-check: " << error << '\n';
-            return CheckBadUsage;
-        }
-    }
     std::ofstream spectra;
-    if (!options.spectraFile.empty()) {
-        spectra.open(options.spectraFile, std::ios::out | std::ios::trunc);
-        if (!spectra) {
-            err << "sorvell-check: Could not write " << options.spectraFile << ": "
-                << std::strerror(errno) << '\n';
-            return CheckBadUsage;
-        }
-        spectra << "cycle,axis";
-        for (int i = 0; i < SpectraEntries; ++i) {
-            spectra << ",db" << i;
-        }
-        spectra << '\n';
+    if (!LoadLimits(options, *store, err) ||
+        (!options.spectraFile.empty() && !OpenSpectra(options.spectraFile, spectra, err))) {
+        return CheckBadUsage;
     }
-
-    int portNumber = options.port.value_or(savedPort);
-    // As at the window's start-up: a saved number above 16 (1000 after "Terminate Program") is 3.
-    if (portNumber > HighestPortNumber) {
-        portNumber = DefaultPortNumber;
-    }
-    if (!options.device.empty()) {
-        portNumber = DeviceComNumber;
-        SetComDevicePath(DeviceComNumber, options.device);
-    }
-    const std::string portName =
-        "COM" + std::to_string(portNumber) + " (" + ComDevicePath(portNumber) + ")";
-    BenchHost host(portNumber);
-    ModuleConnection connection(clock);
-    AcquisitionCycle cycle;
-    SpectrumJudge judge;
-
-    const auto moduleFailed = [&]() {
-        if (!host.Message().empty()) {
-            err << "sorvell-check: " << host.Message() << '\n';
-        }
-        err << "sorvell-check: " << portName << ": "
-            << (host.PortSelection()
-                    ? "the module cannot be reached"
-                    : "the line failed after " + std::to_string(host.CompletedCycles()) +
-                          " completed cycles")
-            << '\n';
-        return CheckModuleFailed;
-    };
-
-    connection.ConnectAtStartup(host);
-    if (host.Failed() || connection.TerminateRequested()) {
-        return moduleFailed();
-    }
-    cycle.acquisitionBusy = 0;
-
-    const int totalCycles = options.warmUp + options.cycles;
-    int completed = 0;
-    int idleTicks = 0;
-    const std::int64_t startMs = clock.SteadyMs();
-    std::int64_t nextTickMs = startMs;
-    while (completed < totalCycles) {
-        const std::int64_t now = clock.SteadyMs();
-        if (now < nextTickMs) {
-            clock.Sleep(static_cast<std::uint32_t>(nextTickMs - now));
-        }
-        // As the window's timer: the next tick is a period after this one, or at once when the
-        // cycle took longer.
-        nextTickMs = std::max(nextTickMs + TickPeriodMs, clock.SteadyMs());
-
-        const long long before = host.CompletedCycles();
-        cycle.OnTimer(host, connection, *store, clock);
-        if (host.Failed()) {
-            return moduleFailed();
-        }
-        if (host.CompletedCycles() == before) {
-            if (++idleTicks >= IdleTickLimit) {
-                err << "sorvell-check: " << portName << ": no cycle completed in " << IdleTickLimit
-                    << " ticks\n";
-                return CheckModuleFailed;
-            }
-            continue;
-        }
-        idleTicks = 0;
-        ++completed;
-        if (spectra.is_open()) {
-            WriteSpectraRow(spectra, completed, 'X', store->shownX);
-            WriteSpectraRow(spectra, completed, 'Y', store->shownY);
-        }
-        judge.Paint(*store, completed > options.warmUp);
-    }
-    const std::int64_t elapsedMs = std::max<std::int64_t>(clock.SteadyMs() - startMs, 1);
-    connection.TearDown();
-
-    int status = judge.AnyOut() ? CheckOutOfLimits : CheckPassed;
-    if (spectra.is_open()) {
-        spectra.close();
-        if (!spectra) {
-            err << "sorvell-check: Could not write " << options.spectraFile << '\n';
-            status = CheckBadUsage;
-        }
-    }
-    if (!options.saveLimitsFile.empty()) {
-        auto limits = std::make_unique<SpectrumStore>(*store);
-        AutoSetLimits(*limits, options.margin);
-        std::string error;
-        if (!SaveLimitsFile(options.saveLimitsFile, *limits, error)) {
-            err << "sorvell-check: " << error << '\n';
-            status = CheckBadUsage;
-        }
-    }
-
-    char timing[64];
-    std::snprintf(timing, sizeof timing, "%.2f s, %.1f cycles/s",
-                  static_cast<double>(elapsedMs) / 1000.0,
-                  1000.0 * totalCycles / static_cast<double>(elapsedMs));
-    out << "sorvell-check: " << portName << ": " << totalCycles << " cycles (" << options.warmUp
-        << " warm-up, " << options.cycles << " judged) in " << timing << '\n';
-    ReportOutOfLimits(out, *store, judge, options.cycles);
-    out << (judge.AnyOut() ? "FAIL: entries out of limits\n"
-                           : "PASS: every entry 5 to 31 of both axes within its limits\n");
-    return status;
+    BenchRun run(options, ChoosePort(options, savedPort), *store, spectra, clock, err);
+    return run.Run(out);
 }

@@ -80,7 +80,7 @@ void SpectrumJudge::Paint(SpectrumStore& store, bool judged) {
 }
 
 bool SpectrumJudge::AnyOut() const {
-    for (std::size_t i = 0; i < DrawnBins; ++i) {
+    for (std::size_t i = 0; i < DrawnBinCount; ++i) {
         if (outX_[i] != 0 || outY_[i] != 0) {
             return true;
         }

@@ -8,8 +8,6 @@
 
 class SpectrumJudge {
   public:
-    static constexpr int DrawnBins = LastDrawnBin - FirstDrawnBin + 1;
-
     // One paint of the live view, as the window runs it after a completed cycle: latches every
     // out-of-limit entry into errorX and errorY and clears the live arrays. When judged, each entry
     // that the paint found out of limits is counted against it.
@@ -23,8 +21,8 @@ class SpectrumJudge {
   private:
     static std::size_t Index(int bin) { return static_cast<std::size_t>(bin - FirstDrawnBin); }
 
-    std::array<int, DrawnBins> outX_{};
-    std::array<int, DrawnBins> outY_{};
+    std::array<int, DrawnBinCount> outX_{};
+    std::array<int, DrawnBinCount> outY_{};
     // The error arrays as they were before the paint.
     SpectrumArray keptX_{};
     SpectrumArray keptY_{};

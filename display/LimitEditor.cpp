@@ -15,14 +15,12 @@ constexpr int RightSideFrom = 215;
 
 constexpr double LowestLimit = -139.0;
 constexpr double HighestLimit = 19.0;
-constexpr int AutoSetEntries = 32;
 
 struct Band {
     int from;
     int to;
 };
-constexpr int BandCount = LastDrawnBin - FirstDrawnBin + 1;
-using BandTable = std::array<Band, BandCount>;
+using BandTable = std::array<Band, DrawnBinCount>;
 
 // The x range over which each drawn bin counts as pointed at, bins 5..31 in order. These are
 // fixed: they enclose the bars of the window at its fixed client size of 480 x 325 and
@@ -81,7 +79,7 @@ bool TrackPointer(SpectrumStore& store, int x, int y) {
     const bool left = x < RightSideFrom;
     const BandTable& bands = left ? LeftBands : RightBands;
     HoverFlags& hover = left ? store.hoverX : store.hoverY;
-    for (int k = 0; k < BandCount; ++k) {
+    for (int k = 0; k < DrawnBinCount; ++k) {
         const int bin = FirstDrawnBin + k;
         const Band band = bands[static_cast<std::size_t>(k)];
         const bool under = x >= band.from && x <= band.to;

@@ -16,6 +16,9 @@ void LowerSelectedLimit(SpectrumStore& store, int limitSelect, int stepSize);
 // Right click: raises it by stepSize, stopping at +19.0.
 void RaiseSelectedLimit(SpectrumStore& store, int limitSelect, int stepSize);
 
+// Entries whose limits "Auto-set Limits" places: the drawn bins and the entries below them.
+inline constexpr int AutoSetEntries = LastDrawnBin + 1;
+
 // "Auto-set Limits": both limits of entries 0..31 of both plots at margin around the shown arrays.
 void AutoSetLimits(SpectrumStore& store, float margin);
 

@@ -25,7 +25,6 @@ constexpr double BarFractionEnd = static_cast<double>(0.98f);
 constexpr double LimitLineStartFraction = 0.031;
 // The -137 dB level as a fraction of the plot height below the top: the top of the error marks.
 constexpr double ErrorMarkTopFraction = -157 * 0.00625;
-constexpr int BarCount = LastDrawnBin - FirstDrawnBin + 1;
 
 constexpr Colour LabelBackground = Rgb(200, 200, 200);
 constexpr Colour LabelText = Rgb(0, 0, 0);
@@ -70,14 +69,14 @@ struct PlotGeometry {
     int BinPosition(double fraction) const { return Pixel(width * fraction + left); }
 };
 
-using BarFractions = std::array<double, BarCount>;
+using BarFractions = std::array<double, DrawnBinCount>;
 
 // The bar fractions run from the first one in equal steps and stop before the first sum that
 // reaches the end fraction; that gives exactly one fraction per drawn bin.
 BarFractions MakeBarFractions() {
     BarFractions fractions{};
     double fraction = FirstBarFraction;
-    for (int k = 0; k < BarCount && fraction < BarFractionEnd; ++k) {
+    for (int k = 0; k < DrawnBinCount && fraction < BarFractionEnd; ++k) {
         fractions[static_cast<std::size_t>(k)] = fraction;
         fraction += BarFractionStep;
     }
@@ -186,7 +185,7 @@ void DrawLimitLine(Canvas& canvas, const PlotGeometry& plot, const SpectrumArray
                    const BarFractions& fractions) {
     canvas.MoveTo(Pixel(plot.width * LimitLineStartFraction + plot.left) - 4,
                   plot.Level(limit[FirstDrawnBin]) + 1);
-    for (int k = 0; k < BarCount; ++k) {
+    for (int k = 0; k < DrawnBinCount; ++k) {
         const int p = plot.BinPosition(fractions[static_cast<std::size_t>(k)]);
         const int y = plot.Level(limit[static_cast<std::size_t>(FirstDrawnBin + k)]);
         canvas.LineTo(p - 4, y);
@@ -223,14 +222,14 @@ void PaintSpectrumPlots(Canvas& canvas, SpectrumStore& store, PlotRect client, P
     const PlotData dataY{store.shownY, store.maxLimitY, store.minLimitY, store.errorY,
                          store.hoverY};
     const BarFractions fractions = MakeBarFractions();
-    for (int k = 0; k < BarCount; ++k) {
+    for (int k = 0; k < DrawnBinCount; ++k) {
         const double f = fractions[static_cast<std::size_t>(k)];
         DrawBar(canvas, left, dataX, FirstDrawnBin + k, f, green, red);
         DrawBar(canvas, right, dataY, FirstDrawnBin + k, f, green, red);
     }
 
     canvas.SelectPen(&red);
-    for (int k = 0; k < BarCount; ++k) {
+    for (int k = 0; k < DrawnBinCount; ++k) {
         const double f = fractions[static_cast<std::size_t>(k)];
         DrawErrorMark(canvas, left, store.errorX, FirstDrawnBin + k, f);
         DrawErrorMark(canvas, right, store.errorY, FirstDrawnBin + k, f);

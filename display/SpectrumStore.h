@@ -9,9 +9,10 @@ inline constexpr int SpectrumSize = 200;
 inline constexpr int HoverFlagCount = 40;
 inline constexpr int ErrorViewEntries = 100;
 
-// First and last bin drawn as a bar.
+// First and last bin drawn as a bar, and how many bars a plot has.
 inline constexpr int FirstDrawnBin = 5;
 inline constexpr int LastDrawnBin = 31;
+inline constexpr int DrawnBinCount = LastDrawnBin - FirstDrawnBin + 1;
 
 // Latched-error value meaning that nothing is latched.
 inline constexpr double NoErrorLevel = -139.0;

@@ -5,9 +5,10 @@
 #include <unistd.h>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include "WholeNumber.h"
 
 namespace {
 
@@ -33,32 +34,15 @@ std::string Quoted(std::string_view field) {
     return text;
 }
 
-std::optional<int> ParseEntry(std::string_view field) {
-    int value = 0;
-    const char* end = field.data() + field.size();
-    const auto [ptr, ec] = std::from_chars(field.data(), end, value);
-    if (field.empty() || ec != std::errc{} || ptr != end) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 std::optional<double> ParseDb(std::string_view field) {
-    double value = 0.0;
-    const char* begin = field.data();
-    const char* end = field.data() + field.size();
     // from_chars takes no leading '+', which people write in front of positive levels.
-    if (!field.empty() && field.front() == '+') {
-        ++begin;
-        if (begin != end && (*begin == '+' || *begin == '-')) {
+    if (field.starts_with('+')) {
+        field.remove_prefix(1);
+        if (field.starts_with('+') || field.starts_with('-')) {
             return std::nullopt;
         }
     }
-    const auto [ptr, ec] = std::from_chars(begin, end, value, std::chars_format::general);
-    if (begin == end || ec != std::errc{} || ptr != end || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
+    return ParseFiniteNumber<double>(field);
 }
 
 void AppendDb(std::string& out, double value) {
@@ -71,99 +55,139 @@ std::string SystemReason(int error) {
     return std::strerror(error);
 }
 
+// The next line of text, which loses it and its newline.
+std::string_view TakeLine(std::string_view& text) {
+    const std::size_t newline = text.find('\n');
+    const std::string_view line = text.substr(0, newline);
+    text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+    return line;
+}
+
+// The fields of a row, trimmed; the count is checked against the four the header names.
+bool SplitRow(std::string_view line, std::array<std::string_view, 4>& fields, std::string& what) {
+    std::size_t count = 0;
+    while (true) {
+        const std::size_t comma = line.find(',');
+        if (count == fields.size()) {
+            what = "more than 4 fields (axis,entry,max_db,min_db)";
+            return false;
+        }
+        fields[count++] = Trim(line.substr(0, comma));
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        line.remove_prefix(comma + 1);
+    }
+    if (count != fields.size()) {
+        what = std::to_string(count) + " fields where 4 are expected (axis,entry,max_db,min_db)";
+        return false;
+    }
+    return true;
+}
+
+// What one row says.
+struct LimitsRow {
+    bool isX = false;
+    int entry = 0;
+    EntryLimits limits;
+};
+
+// Reads a row, its fields in order; on the first bad one answers none with the fault in what.
+std::optional<LimitsRow> ReadRow(std::string_view line, std::string& what) {
+    std::array<std::string_view, 4> fields;
+    if (!SplitRow(line, fields, what)) {
+        return std::nullopt;
+    }
+    const std::string_view axis = fields[0];
+    const std::optional<int> entry = ParseWholeNumber<int>(fields[1]);
+    const std::optional<double> maxDb = ParseDb(fields[2]);
+    const std::optional<double> minDb = ParseDb(fields[3]);
+    if (axis != "X" && axis != "Y") {
+        what = "unknown axis " + Quoted(axis) + " (X or Y)";
+    } else if (!entry || *entry < 0 || *entry >= LimitsFileEntries) {
+        what = "entry " + Quoted(fields[1]) + " is not a whole number from 0 to " +
+               std::to_string(LimitsFileEntries - 1);
+    } else if (!maxDb) {
+        what = "max_db " + Quoted(fields[2]) + " is not a finite number";
+    } else if (!minDb) {
+        what = "min_db " + Quoted(fields[3]) + " is not a finite number";
+    } else {
+        return LimitsRow{axis == "X", *entry, EntryLimits{*maxDb, *minDb}};
+    }
+    return std::nullopt;
+}
+
+// The rows read so far, with the line each came from to name both lines of a duplicate.
+class LimitsReader {
+  public:
+    // Takes one trimmed line: blank lines and comments, then the header, then rows. On a bad line
+    // answers false with the fault in what.
+    bool Take(std::string_view line, int lineNumber, std::string& what) {
+        if (line.empty() || line.front() == '#') {
+            return true;
+        }
+        if (!headerSeen_) {
+            headerSeen_ = line == LimitsFileHeader;
+            if (!headerSeen_) {
+                what = "expected the header line " + std::string(LimitsFileHeader) + ", found " +
+                       Quoted(line);
+            }
+            return headerSeen_;
+        }
+        const std::optional<LimitsRow> row = ReadRow(line, what);
+        return row && Keep(*row, lineNumber, what);
+    }
+
+    bool HeaderSeen() const { return headerSeen_; }
+    const LimitsTable& Table() const { return table_; }
+
+  private:
+    bool Keep(const LimitsRow& row, int lineNumber, std::string& what) {
+        const auto index = static_cast<std::size_t>(row.entry);
+        int& firstLine = (row.isX ? lineX_ : lineY_)[index];
+        if (firstLine != 0) {
+            what = "duplicate row for " + std::string(row.isX ? "X" : "Y") + " entry " +
+                   std::to_string(row.entry) + " (first on line " + std::to_string(firstLine) + ")";
+            return false;
+        }
+        firstLine = lineNumber;
+        (row.isX ? table_.x : table_.y)[index] = row.limits;
+        return true;
+    }
+
+    LimitsTable table_;
+    std::array<int, LimitsFileEntries> lineX_{};
+    std::array<int, LimitsFileEntries> lineY_{};
+    bool headerSeen_ = false;
+};
+
 }  // namespace
 
 bool ParseLimits(std::string_view text, std::string_view name, LimitsTable& table,
                  std::string& error) {
-    LimitsTable parsed;
-    // The line each row came from, to name both lines of a duplicate.
-    std::array<int, LimitsFileEntries> lineX{};
-    std::array<int, LimitsFileEntries> lineY{};
-    bool headerSeen = false;
-    int lineNumber = 0;
     const auto fail = [&](int line, const std::string& what) {
         error = std::string(name) + ":" + std::to_string(line) + ": " + what;
         return false;
     };
-
     // Spreadsheets put a byte order mark in front of the text.
     constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
     if (text.starts_with(ByteOrderMark)) {
         text.remove_prefix(ByteOrderMark.size());
     }
+    LimitsReader reader;
+    int lineNumber = 0;
+    std::string what;
     while (!text.empty()) {
-        const std::size_t newline = text.find('\n');
-        std::string_view line = text.substr(0, newline);
-        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
         ++lineNumber;
-
-        line = Trim(line);
-        if (line.empty() || line.front() == '#') {
-            continue;
+        if (!reader.Take(Trim(TakeLine(text)), lineNumber, what)) {
+            return fail(lineNumber, what);
         }
-        if (!headerSeen) {
-            if (line != LimitsFileHeader) {
-                return fail(lineNumber, "expected the header line " +
-                                            std::string(LimitsFileHeader) + ", found " +
-                                            Quoted(line));
-            }
-            headerSeen = true;
-            continue;
-        }
-
-        std::array<std::string_view, 4> fields;
-        std::size_t count = 0;
-        while (true) {
-            const std::size_t comma = line.find(',');
-            if (count == fields.size()) {
-                return fail(lineNumber, "more than 4 fields (axis,entry,max_db,min_db)");
-            }
-            fields[count++] = Trim(line.substr(0, comma));
-            if (comma == std::string_view::npos) {
-                break;
-            }
-            line.remove_prefix(comma + 1);
-        }
-        if (count != fields.size()) {
-            return fail(lineNumber, std::to_string(count) +
-                                        " fields where 4 are expected (axis,entry,max_db,min_db)");
-        }
-
-        const std::string_view axis = fields[0];
-        if (axis != "X" && axis != "Y") {
-            return fail(lineNumber, "unknown axis " + Quoted(axis) + " (X or Y)");
-        }
-        const std::optional<int> entry = ParseEntry(fields[1]);
-        if (!entry || *entry < 0 || *entry >= LimitsFileEntries) {
-            return fail(lineNumber, "entry " + Quoted(fields[1]) +
-                                        " is not a whole number from 0 to " +
-                                        std::to_string(LimitsFileEntries - 1));
-        }
-        const std::optional<double> maxDb = ParseDb(fields[2]);
-        if (!maxDb) {
-            return fail(lineNumber, "max_db " + Quoted(fields[2]) + " is not a finite number");
-        }
-        const std::optional<double> minDb = ParseDb(fields[3]);
-        if (!minDb) {
-            return fail(lineNumber, "min_db " + Quoted(fields[3]) + " is not a finite number");
-        }
-
-        const bool isX = axis == "X";
-        const auto index = static_cast<std::size_t>(*entry);
-        int& firstLine = isX ? lineX[index] : lineY[index];
-        if (firstLine != 0) {
-            return fail(lineNumber, "duplicate row for " + std::string(axis) + " entry " +
-                                        std::to_string(*entry) + " (first on line " +
-                                        std::to_string(firstLine) + ")");
-        }
-        firstLine = lineNumber;
-        (isX ? parsed.x : parsed.y)[index] = EntryLimits{*maxDb, *minDb};
     }
-    if (!headerSeen) {
+    if (!reader.HeaderSeen()) {
         return fail(lineNumber == 0 ? 1 : lineNumber,
                     "no header line " + std::string(LimitsFileHeader) + " (empty file)");
     }
-    table = parsed;
+    table = reader.Table();
     return true;
 }
 

@@ -14,11 +14,12 @@
 #include <string>
 #include <string_view>
 
+#include "LimitEditor.h"
 #include "SpectrumStore.h"
 
 // Entries a limits file holds per axis: the 32 that Auto-set places (the drawn bins 5..31 and
 // the entries 0..4 below them).
-inline constexpr int LimitsFileEntries = 32;
+inline constexpr int LimitsFileEntries = AutoSetEntries;
 inline constexpr std::string_view LimitsFileHeader = "axis,entry,max_db,min_db";
 // Larger files are refused unread: a full file is about 2 kB.
 inline constexpr std::size_t LimitsFileMaxBytes = 1024 * 1024;

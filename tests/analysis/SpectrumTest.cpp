@@ -9,6 +9,7 @@
 #include <memory>
 #include <numbers>
 #include <random>
+#include <span>
 #include <vector>
 
 namespace {
@@ -53,8 +54,9 @@ std::vector<double> Random(int n, unsigned seed) {
 // Windows a copy of the block and analyses it, as the acquisition does for every block.
 std::array<double, 200> Analyse(std::vector<double> x, int mode, AveragingState& state) {
     auto levels = UntouchedLevels();
-    ApplyWindow(x.data(), static_cast<int>(x.size()));
-    ComputeSpectrum(x.data(), levels.data(), static_cast<int>(x.size()), mode, 0, state);
+    const int n = static_cast<int>(x.size());
+    ApplyWindow(std::span<double>(x), n);
+    ComputeSpectrum(std::span<const double>(x), std::span<double>(levels), n, mode, 0, state);
     return levels;
 }
 
@@ -172,8 +174,9 @@ TEST(Spectrum, AgreesWithADirectTransformForEveryBlockLength) {
         auto x = Random(n, static_cast<unsigned>(n));
         ApplyWindow(x.data(), n);
         const auto expected = DirectLevels(x);
-        std::vector<double> levels(n / 2 + 2, Untouched);
-        ComputeSpectrum(x.data(), levels.data(), n, SingleFrame, 0, *state);
+        std::vector<double> levels(SpectrumLength(n), Untouched);
+        ComputeSpectrum(std::span<const double>(x), std::span<double>(levels), n, SingleFrame, 0,
+                        *state);
         int compared = 0;
         for (int k = 1; k <= n / 2 + 1; ++k) {
             if (expected[k] > -150.0) {
@@ -199,12 +202,14 @@ TEST(Spectrum, RejectedBlockLengthsAndUnusableArgumentsLeaveOutputAndStateUntouc
     const auto before = std::make_unique<AveragingState>(*state);
     for (int n : {MaxBlockSize + 1, MaxBlockSize * 2, 0, -64, 1, 3, 48, 65, 100}) {
         for (int reset : {0, 1}) {
+            ComputeSpectrum(std::span<const double>(x), std::span<double>(levels), n, MovingMean,
+                            reset, *state);
             ComputeSpectrum(x.data(), levels.data(), n, MovingMean, reset, *state);
             EXPECT_TRUE(SameState(*state, *before)) << "N " << n << " reset " << reset;
         }
     }
     // Unknown modes and missing buffers.
-    ComputeSpectrum(x.data(), levels.data(), Block, 3, 0, *state);
+    ComputeSpectrum(std::span<const double>(x), std::span<double>(levels), Block, 3, 0, *state);
     ComputeSpectrum(x.data(), levels.data(), Block, -1, 0, *state);
     ComputeSpectrum(nullptr, levels.data(), Block, SingleFrame, 0, *state);
     ComputeSpectrum(x.data(), nullptr, Block, SingleFrame, 0, *state);

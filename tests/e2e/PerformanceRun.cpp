@@ -183,10 +183,88 @@ pid_t StartSimulator(std::string& slavePath) {
     return pid;
 }
 
+// The moments and processor times of a run that the session does not keep itself.
+struct RunFigures {
+    Clock::time_point programStart{};
+    Clock::time_point start{};
+    Clock::time_point end{};
+    double cpuAtFirstTick = 0.0;
+    long completedAtFirstTick = 0;
+    double cpu = 0.0;
+    double simCpu = 0.0;
+};
+
+// The profile the program reads: the module on COM3, mapped to the simulator's device.
+QString WriteProfile(const QTemporaryDir& dir, const std::string& slavePath) {
+    const QString profilePath = dir.path() + QStringLiteral("/sorvell.ini");
+    QSettings ini(profilePath, QSettings::IniFormat);
+    ini.setValue(QStringLiteral("MySorvellAp/SorvellComPort"), 3);
+    ini.setValue(QStringLiteral("Ports/COM3"), QString::fromStdString(slavePath));
+    return profilePath;
+}
+
+// Measures over the run proper: once the first tick has come, notes the processor time and the
+// cycles so far, and closes the window the given number of seconds later.
+void WatchForFirstTick(QTimer& watch, const MeasuringSession& session, int seconds,
+                       RunFigures& figures) {
+    QObject::connect(&watch, &QTimer::timeout, [&watch, &session, &figures, seconds] {
+        if (session.firstTick == Clock::time_point{}) {
+            return;
+        }
+        figures.cpuAtFirstTick = CpuSeconds(RUSAGE_SELF);
+        figures.completedAtFirstTick = static_cast<long>(session.durations.size());
+        watch.stop();
+        QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, QCoreApplication::instance(), [] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* dialog = qobject_cast<CVibrationDialog*>(widget)) {
+                    dialog->reject();
+                }
+            }
+        });
+    });
+    watch.start(1);
+}
+
+// Ends the simulator and answers the processor time it used.
+double StopSimulator(pid_t sim) {
+    kill(sim, SIGTERM);
+    int status = 0;
+    waitpid(sim, &status, 0);
+    return CpuSeconds(RUSAGE_CHILDREN);
+}
+
+void PrintReport(const MeasuringSession& session, const PaintWatch& paints,
+                 const RunFigures& figures) {
+    const double window = Seconds(figures.end - session.firstTick);
+    const long completed =
+        static_cast<long>(session.durations.size()) - figures.completedAtFirstTick;
+    std::printf("run:                         %.1f s of acquisition after start-up\n", window);
+    std::printf("ticks handled:               %ld (+%ld dispatched inside a cycle, ignored)\n",
+                session.ticks, session.nestedTicks);
+    std::printf("completed cycles:            %zu, %.2f per second\n", session.durations.size(),
+                completed / window);
+    std::printf("failure messages:            %d during the run, %d while connecting\n",
+                session.failureMessages, session.connectMessages);
+    std::printf(
+        "cycle duration:              median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
+        Percentile(session.durations, 0.5) * 1e3, Percentile(session.durations, 0.99) * 1e3,
+        Percentile(session.durations, 1.0) * 1e3);
+    std::printf("processor use (program):     %.1f %% of one core\n", 100.0 * figures.cpu / window);
+    std::printf("processor use (tavrek-sim):  %.1f %% of one core\n",
+                100.0 * figures.simCpu / Seconds(figures.end - figures.start));
+    std::printf("start to module connected:   %.0f ms\n",
+                Seconds(session.connectedAt - figures.start) * 1e3);
+    std::printf("start to first spectrum:     %.0f ms (first paint after the first cycle)\n",
+                Seconds(paints.firstDrawn - figures.start) * 1e3);
+    std::printf("process start to first spectrum: %.0f ms\n",
+                Seconds(paints.firstDrawn - figures.programStart) * 1e3);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Clock::time_point programStart = Clock::now();
+    RunFigures figures;
+    figures.programStart = Clock::now();
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
@@ -200,14 +278,9 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
     QTemporaryDir dir;
-    const QString profilePath = dir.path() + QStringLiteral("/sorvell.ini");
-    {
-        QSettings ini(profilePath, QSettings::IniFormat);
-        ini.setValue(QStringLiteral("MySorvellAp/SorvellComPort"), 3);
-        ini.setValue(QStringLiteral("Ports/COM3"), QString::fromStdString(slavePath));
-    }
+    const QString profilePath = WriteProfile(dir, slavePath);
 
-    const Clock::time_point start = Clock::now();
+    figures.start = Clock::now();
     Profile profile(profilePath);
     PrepareApplication(profile);
     SpectrumStore store;
@@ -216,58 +289,14 @@ int main(int argc, char** argv) {
     MeasuringSession session(module);
     PaintWatch paints(session);
     application.installEventFilter(&paints);
-
-    // Measure over the run proper: from the first tick on, for the given number of seconds.
-    double cpuAtFirstTick = 0.0;
-    long completedAtFirstTick = 0;
     QTimer startWatch;
-    QObject::connect(&startWatch, &QTimer::timeout, [&] {
-        if (session.firstTick != Clock::time_point{}) {
-            cpuAtFirstTick = CpuSeconds(RUSAGE_SELF);
-            completedAtFirstTick = static_cast<long>(session.durations.size());
-            startWatch.stop();
-            QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &application, [] {
-                for (QWidget* widget : QApplication::topLevelWidgets()) {
-                    if (auto* dialog = qobject_cast<CVibrationDialog*>(widget)) {
-                        dialog->reject();
-                    }
-                }
-            });
-        }
-    });
-    startWatch.start(1);
+    WatchForFirstTick(startWatch, session, seconds, figures);
 
     CVibrationApp app(store, session, profile);
     app.InitInstance();
-    const Clock::time_point end = Clock::now();
-    const double cpu = CpuSeconds(RUSAGE_SELF) - cpuAtFirstTick;
-
-    kill(sim, SIGTERM);
-    int status = 0;
-    waitpid(sim, &status, 0);
-    const double simCpu = CpuSeconds(RUSAGE_CHILDREN);
-
-    const double window = Seconds(end - session.firstTick);
-    const long completed = static_cast<long>(session.durations.size()) - completedAtFirstTick;
-    std::printf("run:                         %.1f s of acquisition after start-up\n", window);
-    std::printf("ticks handled:               %ld (+%ld dispatched inside a cycle, ignored)\n",
-                session.ticks, session.nestedTicks);
-    std::printf("completed cycles:            %zu, %.2f per second\n", session.durations.size(),
-                completed / window);
-    std::printf("failure messages:            %d during the run, %d while connecting\n",
-                session.failureMessages, session.connectMessages);
-    std::printf(
-        "cycle duration:              median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
-        Percentile(session.durations, 0.5) * 1e3, Percentile(session.durations, 0.99) * 1e3,
-        Percentile(session.durations, 1.0) * 1e3);
-    std::printf("processor use (program):     %.1f %% of one core\n", 100.0 * cpu / window);
-    std::printf("processor use (tavrek-sim):  %.1f %% of one core\n",
-                100.0 * simCpu / Seconds(end - start));
-    std::printf("start to module connected:   %.0f ms\n",
-                Seconds(session.connectedAt - start) * 1e3);
-    std::printf("start to first spectrum:     %.0f ms (first paint after the first cycle)\n",
-                Seconds(paints.firstDrawn - start) * 1e3);
-    std::printf("process start to first spectrum: %.0f ms\n",
-                Seconds(paints.firstDrawn - programStart) * 1e3);
+    figures.end = Clock::now();
+    figures.cpu = CpuSeconds(RUSAGE_SELF) - figures.cpuAtFirstTick;
+    figures.simCpu = StopSimulator(sim);
+    PrintReport(session, paints, figures);
     return 0;
 }

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <vector>
 
+#include "limits/TemporaryFolder.h"
+
 namespace {
 
 std::string ReadText(const std::string& path) {
@@ -38,23 +40,22 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     return names;
 }
 
+void ExpectSameLimits(const SpectrumStore& actual, const SpectrumStore& expected) {
+    EXPECT_EQ(actual.maxLimitX, expected.maxLimitX);
+    EXPECT_EQ(actual.minLimitX, expected.minLimitX);
+    EXPECT_EQ(actual.maxLimitY, expected.maxLimitY);
+    EXPECT_EQ(actual.minLimitY, expected.minLimitY);
+}
+
 class LimitsFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/sorvell-limits-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder_ = pattern;
+        ASSERT_TRUE(folder_.Create("sorvell-limits"));
         store_.FillDefaults();
     }
-    void TearDown() override {
-        for (const std::string& name : FolderEntries(folder_)) {
-            ::unlink((folder_ + "/" + name).c_str());
-        }
-        ::rmdir(folder_.c_str());
-    }
-    std::string Path(const char* name) const { return folder_ + "/" + name; }
+    std::string Path(const char* name) const { return folder_.Path(name); }
 
-    std::string folder_;
+    TemporaryFolder folder_;
     SpectrumStore store_;
 };
 
@@ -72,10 +73,7 @@ TEST_F(LimitsFileTest, SavedLimitsReadBackExactly) {
     SpectrumStore loaded;
     loaded.FillDefaults();
     ASSERT_TRUE(LoadLimitsFile(Path("limits.csv"), loaded, error)) << error;
-    EXPECT_EQ(loaded.maxLimitX, store_.maxLimitX);
-    EXPECT_EQ(loaded.minLimitX, store_.minLimitX);
-    EXPECT_EQ(loaded.maxLimitY, store_.maxLimitY);
-    EXPECT_EQ(loaded.minLimitY, store_.minLimitY);
+    ExpectSameLimits(loaded, store_);
     EXPECT_EQ(ReadText(Path("limits.csv")).substr(0, 25), "axis,entry,max_db,min_db\n");
 }
 
@@ -130,10 +128,7 @@ TEST_F(LimitsFileTest, BadLinesAreRefusedWithTheirLineNumberAndChangeNothing) {
         std::string error;
         EXPECT_FALSE(LoadLimitsFile(path, store_, error));
         EXPECT_EQ(error, path + c.message);
-        EXPECT_EQ(store_.maxLimitX, before.maxLimitX);
-        EXPECT_EQ(store_.minLimitX, before.minLimitX);
-        EXPECT_EQ(store_.maxLimitY, before.maxLimitY);
-        EXPECT_EQ(store_.minLimitY, before.minLimitY);
+        ExpectSameLimits(store_, before);
     }
 }
 
@@ -141,8 +136,8 @@ TEST_F(LimitsFileTest, UnreadableFilesSayWhy) {
     std::string error;
     EXPECT_FALSE(LoadLimitsFile(Path("missing.csv"), store_, error));
     EXPECT_EQ(error, Path("missing.csv") + ": cannot be read: No such file or directory");
-    EXPECT_FALSE(LoadLimitsFile(folder_, store_, error));
-    EXPECT_EQ(error, folder_ + ": cannot be read: not a regular file");
+    EXPECT_FALSE(LoadLimitsFile(folder_.Path(), store_, error));
+    EXPECT_EQ(error, folder_.Path() + ": cannot be read: not a regular file");
     WriteText(Path("huge.csv"), std::string(LimitsFileMaxBytes + 1, '#'));
     EXPECT_FALSE(LoadLimitsFile(Path("huge.csv"), store_, error));
     EXPECT_NE(error.find("larger than"), std::string::npos) << error;
@@ -169,7 +164,7 @@ TEST_F(LimitsFileTest, FailedWriteLeavesTheOldFileAndSaysWhy) {
     EXPECT_FALSE(written);
     EXPECT_EQ(error, "Could not write " + path + ": File too large");
     EXPECT_EQ(ReadText(path), "old contents\n");
-    EXPECT_EQ(FolderEntries(folder_), std::vector<std::string>{"limits.csv"});
+    EXPECT_EQ(FolderEntries(folder_.Path()), std::vector<std::string>{"limits.csv"});
 
     // A write that succeeds replaces the file and keeps its permissions.
     ASSERT_TRUE(WriteFileAtomically(path, "new\n", error)) << error;
@@ -177,7 +172,7 @@ TEST_F(LimitsFileTest, FailedWriteLeavesTheOldFileAndSaysWhy) {
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
-    EXPECT_EQ(FolderEntries(folder_), std::vector<std::string>{"limits.csv"});
+    EXPECT_EQ(FolderEntries(folder_.Path()), std::vector<std::string>{"limits.csv"});
 
     EXPECT_FALSE(SaveLimitsFile(Path("no-such-folder/limits.csv"), store_, error));
     EXPECT_EQ(error, "Could not write " + Path("no-such-folder/limits.csv") +
@@ -186,7 +181,7 @@ TEST_F(LimitsFileTest, FailedWriteLeavesTheOldFileAndSaysWhy) {
     EXPECT_FALSE(SaveLimitsFile(Path("folder.csv"), store_, error));
     EXPECT_EQ(error, "Could not write " + Path("folder.csv") + ": Is a directory");
     ::rmdir(Path("folder.csv").c_str());
-    EXPECT_EQ(FolderEntries(folder_), std::vector<std::string>{"limits.csv"});
+    EXPECT_EQ(FolderEntries(folder_.Path()), std::vector<std::string>{"limits.csv"});
 }
 
 }  // namespace
