@@ -27,7 +27,7 @@
 #include "SpectrumJudge.h"
 #include "SystemClock.h"
 #include "TavrekSimulator.h"
-#include "limits/TemporaryFolder.h"
+#include "TemporaryFolder.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-#include "limits/TemporaryFolder.h"
+#include "TemporaryFolder.h"
 
 namespace {
 

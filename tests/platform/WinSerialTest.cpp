@@ -16,6 +16,7 @@
 #include "ProcessChecks.h"
 #include "PtyHarness.h"
 #include "SerialSeam.h"
+#include "TemporaryFolder.h"
 #include "WinSerial.h"
 
 namespace {
@@ -90,10 +91,10 @@ TEST_F(WinSerialTest, OpenRefusesNamesAndFilesThatAreNoSerialDevice) {
 }
 
 TEST_F(WinSerialTest, SpecialFilesThatAreNoCharacterDeviceAreNeverOpened) {
-    char dir[] = "/tmp/sorvell-ports-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string file = std::string(dir) + "/file";
-    const std::string fifo = std::string(dir) + "/fifo";
+    TemporaryFolder dir;
+    ASSERT_TRUE(dir.Create("sorvell-ports"));
+    const std::string file = dir.Path("file");
+    const std::string fifo = dir.Path("fifo");
     std::FILE* created = std::fopen(file.c_str(), "w");
     ASSERT_NE(created, nullptr);
     std::fclose(created);
@@ -101,8 +102,8 @@ TEST_F(WinSerialTest, SpecialFilesThatAreNoCharacterDeviceAreNeverOpened) {
 
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
-    ASSERT_GE(inotify_add_watch(watch, dir, IN_OPEN), 0);
-    for (const std::string& path : {file, fifo, std::string(dir)}) {
+    ASSERT_GE(inotify_add_watch(watch, dir.Path().c_str(), IN_OPEN), 0);
+    for (const std::string& path : {file, fifo, dir.Path()}) {
         SetComDevicePath(kCom, path);
         EXPECT_EQ(OpenCom(), INVALID_HANDLE_VALUE) << path;
         EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION) << path;
@@ -110,9 +111,6 @@ TEST_F(WinSerialTest, SpecialFilesThatAreNoCharacterDeviceAreNeverOpened) {
     char events[4096];
     EXPECT_LT(read(watch, events, sizeof events), 0) << "a refused path was opened";
     close(watch);
-    unlink(file.c_str());
-    unlink(fifo.c_str());
-    rmdir(dir);
     SetComDevicePath(kCom, pty.slavePath());
 }
 
