@@ -19,7 +19,8 @@ namespace {
 
 // The main window's timer period: a tick starts a cycle at most this often.
 constexpr std::int64_t TickPeriodMs = 50;
-// Spectrum entries written per axis to the spectra file: 0 (no coefficient) to 32 (Nyquist).
+// Spectrum entries written per axis to the spectra file: 0 (no bin) to 32 (DFT bin 31), every
+// entry the plots could draw; the Nyquist entry (33) is drawn nowhere and left out.
 constexpr int SpectraEntries = 33;
 // Ticks in a row that neither complete a cycle nor fail before the run gives up; the cycle always
 // does one or the other, so this only guards the run against a cycle that changed its ways.
