@@ -464,8 +464,6 @@ TEST_F(DialogTest, AProfileLeftAloneIsReportedOnceNamingItsPath) {
     ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     Profile profile(fifo);
     CVibrationDialog dialog(store_, session_, profile);
-    dialog.SetMessageBoxFunction(
-        [this](const QString& text) { messages_.push_back(text.toStdString()); });
     EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
     dialog.WriteProfileInt("MySorvellAp", "SorvellComPort", 5);
     EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
