@@ -80,6 +80,13 @@ class DialogTest : public ::testing::Test {
         QApplication::processEvents();
     }
 
+    // Time passes, and with it every call already posted: the acquisition timer ticks `ticks`
+    // more times (within five seconds).
+    bool TicksPass(int ticks) {
+        const int target = session_.ticks + ticks;
+        return QTest::qWaitFor([&] { return session_.ticks >= target; }, 5000);
+    }
+
     QImage Grab() { return dialog_.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
     QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dialog_.Control(id)); }
