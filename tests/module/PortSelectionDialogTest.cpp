@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,19 +109,16 @@ TEST_F(PortSelectionDialogTest, EnterInTheEditActsAsOk) {
 }
 
 TEST_F(PortSelectionDialogTest, EscapeAndCloseCancelAndKeepTheFailedNumber) {
-    {
+    const std::function<void(CPortSelectionDialog&)> cancels[] = {
+        [](CPortSelectionDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); },
+        [](CPortSelectionDialog& dialog) { dialog.close(); },
+    };
+    for (const auto& cancel : cancels) {
         CPortSelectionDialog& dialog = Open(4);
         dialog.PortEdit()->setText(QStringLiteral("9"));
-        QTest::keyClick(&dialog, Qt::Key_Escape);
+        cancel(dialog);
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
         EXPECT_FALSE(dialog.isVisible());
-        EXPECT_EQ(portNumber, 4);
-    }
-    {
-        CPortSelectionDialog& dialog = Open(4);
-        dialog.PortEdit()->setText(QStringLiteral("9"));
-        dialog.close();
-        EXPECT_EQ(dialog.result(), QDialog::Rejected);
         EXPECT_EQ(portNumber, 4);
     }
 }
