@@ -206,7 +206,7 @@ CVibrationDialog::~CVibrationDialog() = default;
 void CVibrationDialog::CreateControls() {
     limitGroup_ = new QButtonGroup(this);
     displayGroup_ = new QButtonGroup(this);
-    std::vector<QWidget*> tabStops;
+    std::vector<QWidget*> focusOrder;
     for (const ControlTemplate& entry : MainDialogTemplate) {
         QWidget* widget = PlaceControl(entry, this);
         if (entry.group != RadioGroup::None) {
@@ -216,20 +216,20 @@ void CVibrationDialog::CreateControls() {
         }
         if (entry.id != 0) {
             controls_[entry.id] = widget;
-            tabStops.push_back(widget);
+            focusOrder.push_back(widget);
         }
     }
-    WireControls(tabStops);
+    WireControls(focusOrder);
 }
 
-void CVibrationDialog::WireControls(const std::vector<QWidget*>& tabStops) {
+void CVibrationDialog::WireControls(const std::vector<QWidget*>& focusOrder) {
     // Tab visits the tab stops in template order.
-    for (std::size_t i = 1; i < tabStops.size(); ++i) {
-        setTabOrder(tabStops[i - 1], tabStops[i]);
+    for (std::size_t i = 1; i < focusOrder.size(); ++i) {
+        setTabOrder(focusOrder[i - 1], focusOrder[i]);
     }
     // Entering a control takes the pointer off the plots; the edits report a refused text when
     // the user leaves them.
-    for (QWidget* control : tabStops) {
+    for (QWidget* control : focusOrder) {
         control->installEventFilter(this);
     }
     autoSet_ = static_cast<QPushButton*>(Control(IDC_AUTOSET));

@@ -119,7 +119,7 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     // The controls of template 102, in its order.
     void CreateControls();
     // Tab order, the pointer and focus watch, and the buttons' handlers.
-    void WireControls(const std::vector<QWidget*>& tabStops);
+    void WireControls(const std::vector<QWidget*>& focusOrder);
     void ShowMessageBox(const QString& text, const QString& detail = QString());
     void ReportProfileProblem(const std::string& text);
 
