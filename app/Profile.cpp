@@ -80,6 +80,36 @@ int CreateTemporary(const std::string& target, std::string& temporary) {
     return -1;
 }
 
+// Puts bytes in place of target through a new file beside it, renamed over it; the file that
+// was there (its status given) keeps its permissions and owner. Answers false with the errno
+// of the step that failed in failure.
+bool ReplaceFile(const std::string& target, const std::string& bytes, const struct stat* previous,
+                 int& failure) {
+    std::string temporary;
+    Descriptor fd(CreateTemporary(target, temporary));
+    if (fd.Get() < 0) {
+        failure = errno;
+        return false;
+    }
+    bool written = true;
+    if (previous != nullptr) {
+        written = fchmod(fd.Get(), previous->st_mode & 07777) == 0;
+        // Another owner's file (root saving a user's profile) stays that owner's.
+        if (written && (previous->st_uid != geteuid() || previous->st_gid != getegid())) {
+            written = fchown(fd.Get(), previous->st_uid, previous->st_gid) == 0;
+        }
+    }
+    written = written && WriteAll(fd.Get(), bytes) && fsync(fd.Get()) == 0;
+    const int error = errno;
+    written = close(fd.Release()) == 0 && written;
+    if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
+        failure = written ? errno : error;
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // What the file held when it was read.
@@ -207,26 +237,8 @@ bool Profile::WriteInt(const char* section, const char* entry, int value) {
         QDir().mkpath(QFileInfo(path_).absolutePath());
     }
 
-    std::string temporary;
-    Descriptor fd(CreateTemporary(target, temporary));
-    if (fd.Get() < 0) {
-        return refuse("cannot be written (" + Reason(errno) + ")");
-    }
-    bool written = true;
-    if (contents.exists) {
-        written = fchmod(fd.Get(), contents.status.st_mode & 07777) == 0;
-        // Another owner's file (root saving a user's profile) stays that owner's.
-        if (written &&
-            (contents.status.st_uid != geteuid() || contents.status.st_gid != getegid())) {
-            written = fchown(fd.Get(), contents.status.st_uid, contents.status.st_gid) == 0;
-        }
-    }
-    written = written && WriteAll(fd.Get(), bytes) && fsync(fd.Get()) == 0;
-    const int error = errno;
-    written = close(fd.Release()) == 0 && written;
-    if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
-        const int failure = written ? errno : error;
-        unlink(temporary.c_str());
+    int failure = 0;
+    if (!ReplaceFile(target, bytes, contents.exists ? &contents.status : nullptr, failure)) {
         return refuse("cannot be written (" + Reason(failure) + ")");
     }
     return true;

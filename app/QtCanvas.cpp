@@ -20,6 +20,14 @@ int Clip(int value) {
     return std::clamp(value, -ClipRange, ClipRange);
 }
 
+// The pixels [first, last] of a straight run along one axis from `from` towards `to`: `from`
+// always, `to` only when the pen covers its end point.
+std::pair<int, int> RunSpan(int from, int to, bool endIncluded) {
+    const int first = Clip(to > from ? from : (endIncluded ? to : to + 1));
+    const int last = Clip(to > from ? (endIncluded ? to : to - 1) : from);
+    return {first, last};
+}
+
 QColor ToQColor(Colour colour) {
     return QColor(colour.red, colour.green, colour.blue);
 }
@@ -94,51 +102,49 @@ void QtCanvas::LineTo(int x, int y) {
         if (endIncluded) {
             Dot(x, y, width, colour);
         }
-        return;
-    }
-    if (x0 == x) {
-        // Vertical: the rows from y0 towards y.
-        const int first = Clip(y > y0 ? y0 : (endIncluded ? y : y + 1));
-        const int last = Clip(y > y0 ? (endIncluded ? y : y - 1) : y0);
+    } else if (x0 == x) {
+        const auto [first, last] = RunSpan(y0, y, endIncluded);
         painter_.fillRect(x0 - offset, first, width, last - first + 1, colour);
-        return;
-    }
-    if (y0 == y) {
-        const int first = Clip(x > x0 ? x0 : (endIncluded ? x : x + 1));
-        const int last = Clip(x > x0 ? (endIncluded ? x : x - 1) : x0);
+    } else if (y0 == y) {
+        const auto [first, last] = RunSpan(x0, x, endIncluded);
         painter_.fillRect(first, y0 - offset, last - first + 1, width, colour);
+    } else {
+        SlantingLine(QPoint(x0, y0), QPoint(x, y), width, colour);
+    }
+}
+
+void QtCanvas::SlantingLine(QPoint from, QPoint to, int width, const QColor& colour) {
+    const bool endIncluded = width > 1;
+    // A line reaching far off the window (a limit at an extreme level) is left to the painter,
+    // which clips it.
+    if (std::abs(static_cast<long long>(to.x()) - from.x()) > LongLine ||
+        std::abs(static_cast<long long>(to.y()) - from.y()) > LongLine) {
+        painter_.setPen(
+            QPen(colour, width, Qt::SolidLine, endIncluded ? Qt::RoundCap : Qt::FlatCap));
+        painter_.drawLine(from, to);
         return;
     }
-    // Slanting: Bresenham's steps from (x0, y0) to (x, y). A line reaching far off the window
-    // (a limit at an extreme level) is left to the painter, which clips it.
-    if (std::abs(static_cast<long long>(x) - x0) > LongLine ||
-        std::abs(static_cast<long long>(y) - y0) > LongLine) {
-        QPen pen(colour, width, Qt::SolidLine, endIncluded ? Qt::RoundCap : Qt::FlatCap);
-        painter_.setPen(pen);
-        painter_.drawLine(x0, y0, x, y);
-        return;
-    }
-    const int dx = std::abs(x - x0);
-    const int dy = -std::abs(y - y0);
-    const int stepX = x0 < x ? 1 : -1;
-    const int stepY = y0 < y ? 1 : -1;
+    // Bresenham's steps from `from` up to `to`.
+    const int dx = std::abs(to.x() - from.x());
+    const int dy = -std::abs(to.y() - from.y());
+    const int stepX = from.x() < to.x() ? 1 : -1;
+    const int stepY = from.y() < to.y() ? 1 : -1;
     int error = dx + dy;
-    int px = x0;
-    int py = y0;
-    while (px != x || py != y) {
-        Dot(px, py, width, colour);
+    QPoint at = from;
+    while (at != to) {
+        Dot(at.x(), at.y(), width, colour);
         const int doubled = 2 * error;
         if (doubled >= dy) {
             error += dy;
-            px += stepX;
+            at.rx() += stepX;
         }
         if (doubled <= dx) {
             error += dx;
-            py += stepY;
+            at.ry() += stepY;
         }
     }
     if (endIncluded) {
-        Dot(x, y, width, colour);
+        Dot(to.x(), to.y(), width, colour);
     }
 }
 

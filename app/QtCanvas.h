@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QPoint>
 
 #include "Canvas.h"
 
@@ -32,6 +33,8 @@ class QtCanvas final : public Canvas {
   private:
     // A w x w dot of the current pen centred on (x, y).
     void Dot(int x, int y, int width, const QColor& colour);
+    // A line neither horizontal nor vertical, drawn as LineTo draws it.
+    void SlantingLine(QPoint from, QPoint to, int width, const QColor& colour);
 
     QPainter& painter_;
     QFont font_;

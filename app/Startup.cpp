@@ -1,6 +1,5 @@
 #include "Startup.h"
 
-#include <QMessageBox>
 #include <QtGlobal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,8 @@
 #include "ApplicationLook.h"
 #include "MessageBoxHook.h"
 #include "Profile.h"
+#include "ProgramMessageBox.h"
+#include "WinSerial.h"
 
 namespace {
 
@@ -79,12 +80,12 @@ void EndDisplayCheck() {
 
 void PrepareApplication(const Profile& profile) {
     ApplyApplicationLook();
-    // The serial layer's MessageBoxA shows a real box here; it answers OK (1).
+    // The serial layer's MessageBoxA is one of the program's boxes, under the caption it gives;
+    // it answers OK.
     SetMessageBoxHandler([](const char* text, const char* caption, unsigned) {
-        QMessageBox box(QMessageBox::Warning, QString::fromUtf8(caption != nullptr ? caption : ""),
-                        QString::fromUtf8(text != nullptr ? text : ""), QMessageBox::Ok);
-        box.exec();
-        return 1;
+        ShowProgramMessage(nullptr, QString::fromUtf8(text != nullptr ? text : ""), QString(),
+                           QString::fromUtf8(caption != nullptr ? caption : ""));
+        return IDOK;
     });
     LoadComDeviceMap(profile, std::cerr);
 }

@@ -9,7 +9,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -27,6 +26,7 @@
 #include "LimitsShortcuts.h"
 #include "PortSelectionDialog.h"
 #include "Profile.h"
+#include "ProgramMessageBox.h"
 #include "QtCanvas.h"
 #include "Resources.h"
 
@@ -58,6 +58,127 @@ void CheckIndex(QButtonGroup& group, int index) {
     group.setExclusive(true);
 }
 
+enum class ControlKind { Radio, Push, Edit, Text, RightText, Group };
+// The radio buttons' groups; a button's index in its group is its place in the template.
+enum class RadioGroup { None, Limit, Display };
+
+struct DialogUnitRect {
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+struct ControlTemplate {
+    int id;  // 0: a static text or a group box, which nothing refers to
+    ControlKind kind;
+    const char* text;
+    DialogUnitRect rect;
+    RadioGroup group;
+};
+
+// Template 102 in its order. The controls with an id are also its tab stops, in this order:
+// 1007, 1006 (m_nLimitSelect), 1000, 1001, 1004, 1008, 1009 (m_nDisplaySelect), 1002.
+constexpr ControlTemplate MainDialogTemplate[] = {
+    {IDC_MAXLIMIT, ControlKind::Radio, "Max Limit", {105, 169, 43, 10}, RadioGroup::Limit},
+    {IDC_MINLIMIT, ControlKind::Radio, "Min Limit", {105, 181, 43, 10}, RadioGroup::Limit},
+    {IDC_AUTOSET, ControlKind::Push, "Auto-set Limits", {210, 177, 59, 13}, RadioGroup::None},
+    {IDC_MARGIN, ControlKind::Edit, "", {280, 178, 17, 12}, RadioGroup::None},
+    {0, ControlKind::Text, "Y-Axis", {239, 141, 24, 8}, RadioGroup::None},
+    {0, ControlKind::Text, "X-Axis", {64, 141, 25, 8}, RadioGroup::None},
+    {0, ControlKind::Text, "40Hz", {1, 141, 25, 8}, RadioGroup::None},
+    {0, ControlKind::Text, "900Hz", {122, 141, 25, 8}, RadioGroup::None},
+    {0, ControlKind::Text, "dB", {299, 181, 9, 8}, RadioGroup::None},
+    {0,
+     ControlKind::Group,
+     "Limit Update - Right-click to increase, left-click to decrease",
+     {101, 158, 212, 37},
+     RadioGroup::None},
+    {0, ControlKind::Text, "Step size:", {157, 168, 40, 8}, RadioGroup::None},
+    {IDC_STEPSIZE, ControlKind::Edit, "", {159, 178, 17, 12}, RadioGroup::None},
+    {0, ControlKind::Text, "dB", {178, 181, 9, 8}, RadioGroup::None},
+    {0, ControlKind::Text, "40Hz", {174, 141, 25, 8}, RadioGroup::None},
+    {0, ControlKind::Text, "900Hz", {295, 141, 24, 8}, RadioGroup::None},
+    {IDC_LIVEDATA, ControlKind::Radio, "Live Data  ", {10, 168, 43, 10}, RadioGroup::Display},
+    {IDC_ERRORDATA, ControlKind::Radio, "Error Data ", {10, 180, 46, 10}, RadioGroup::Display},
+    {0, ControlKind::Group, "Display data: ", {7, 158, 88, 37}, RadioGroup::None},
+    {IDC_RESET, ControlKind::Push, "Reset", {61, 177, 29, 13}, RadioGroup::None},
+    {0, ControlKind::RightText, "\u00b1", {270, 180, 8, 8}, RadioGroup::None},
+};
+
+// A control paints its own background, so that redrawing it (a blinking caret, a checked radio
+// button, a button under the pointer) repaints only the control and never runs the plots' paint
+// with its latching and clearing. Group boxes stay see-through: they lie under the controls that
+// they frame.
+QWidget* Opaque(QWidget* widget) {
+    widget->setBackgroundRole(QPalette::Window);
+    widget->setAutoFillBackground(true);
+    return widget;
+}
+
+QWidget* MakeRadio(const QString& text, QWidget* parent) {
+    auto* button = new QRadioButton(text, parent);
+    // Radio buttons are no tab stops: a click focuses them, Tab passes them by.
+    button->setFocusPolicy(Qt::ClickFocus);
+    return Opaque(button);
+}
+
+QWidget* MakePush(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    // No push button is the default: Enter presses the focused button and is OK elsewhere.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return Opaque(button);
+}
+
+QWidget* MakeText(const QString& text, Qt::Alignment alignment, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(alignment | Qt::AlignTop);
+    // Static texts take no pointer input: moves and clicks on them belong to the dialog.
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return Opaque(label);
+}
+
+QWidget* MakeGroup(const QString& text, QWidget* parent) {
+    auto* box = new QGroupBox(text, parent);
+    box->setAttribute(Qt::WA_TransparentForMouseEvents);
+    box->setFocusPolicy(Qt::NoFocus);
+    return box;
+}
+
+QWidget* MakeControl(const ControlTemplate& entry, QWidget* parent) {
+    const QString text = QString::fromUtf8(entry.text);
+    switch (entry.kind) {
+        case ControlKind::Radio:
+            return MakeRadio(text, parent);
+        case ControlKind::Push:
+            return MakePush(text, parent);
+        case ControlKind::Edit:
+            return Opaque(new QLineEdit(parent));
+        case ControlKind::Text:
+            return MakeText(text, Qt::AlignLeft, parent);
+        case ControlKind::RightText:
+            return MakeText(text, Qt::AlignRight, parent);
+        case ControlKind::Group:
+            break;
+    }
+    return MakeGroup(text, parent);
+}
+
+// The control of one entry, named after its id and placed; the first control of the template
+// lies on top, the group boxes under what they frame.
+QWidget* PlaceControl(const ControlTemplate& entry, QWidget* parent) {
+    QWidget* widget = MakeControl(entry, parent);
+    if (entry.id != 0) {
+        widget->setObjectName(QStringLiteral("control%1").arg(entry.id));
+    }
+    const DialogUnitRect& rect = entry.rect;
+    widget->setGeometry(DialogRect(rect.x, rect.y, rect.width, rect.height));
+    widget->lower();
+    return widget;
+}
+
 }  // namespace
 
 CVibrationDialog::CVibrationDialog(SpectrumStore& store, ModuleSession& session, Profile& profile,
@@ -83,114 +204,40 @@ CVibrationDialog::CVibrationDialog(SpectrumStore& store, ModuleSession& session,
 CVibrationDialog::~CVibrationDialog() = default;
 
 void CVibrationDialog::CreateControls() {
-    std::vector<QWidget*> templateOrder;
-    const auto place = [&](QWidget* widget, QRect rect) {
-        widget->setGeometry(rect);
-        templateOrder.push_back(widget);
-    };
-    // A control paints its own background, so that redrawing it (a blinking caret, a checked
-    // radio button, a button under the pointer) repaints only the control and never runs the
-    // plots' paint with its latching and clearing. Group boxes stay see-through: they lie under
-    // the controls that they frame.
-    const auto opaque = [](QWidget* widget) {
-        widget->setBackgroundRole(QPalette::Window);
-        widget->setAutoFillBackground(true);
-    };
-    const auto radio = [&](int id, const char* text, QRect rect) {
-        auto* button = new QRadioButton(QString::fromUtf8(text), this);
-        // Radio buttons are no tab stops: a click focuses them, Tab passes them by.
-        button->setFocusPolicy(Qt::ClickFocus);
-        button->setObjectName(QStringLiteral("control%1").arg(id));
-        controls_[id] = button;
-        opaque(button);
-        place(button, rect);
-        return button;
-    };
-    const auto push = [&](int id, const char* text, QRect rect) {
-        auto* button = new QPushButton(QString::fromUtf8(text), this);
-        // No push button is the default: Enter presses the focused button and is OK elsewhere.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        button->setObjectName(QStringLiteral("control%1").arg(id));
-        controls_[id] = button;
-        opaque(button);
-        place(button, rect);
-        return button;
-    };
-    const auto edit = [&](int id, QRect rect) {
-        auto* line = new QLineEdit(this);
-        line->setObjectName(QStringLiteral("control%1").arg(id));
-        controls_[id] = line;
-        opaque(line);
-        place(line, rect);
-        return line;
-    };
-    const auto label = [&](const char* text, QRect rect, Qt::Alignment alignment) {
-        auto* text_label = new QLabel(QString::fromUtf8(text), this);
-        text_label->setTextFormat(Qt::PlainText);
-        text_label->setAlignment(alignment | Qt::AlignTop);
-        // Static texts take no pointer input: moves and clicks on them belong to the dialog.
-        text_label->setAttribute(Qt::WA_TransparentForMouseEvents);
-        opaque(text_label);
-        place(text_label, rect);
-    };
-    const auto group = [&](const char* text, QRect rect) {
-        auto* box = new QGroupBox(QString::fromUtf8(text), this);
-        box->setAttribute(Qt::WA_TransparentForMouseEvents);
-        box->setFocusPolicy(Qt::NoFocus);
-        place(box, rect);
-    };
-
-    maxLimit_ = radio(IDC_MAXLIMIT, "Max Limit", DialogRect(105, 169, 43, 10));
-    minLimit_ = radio(IDC_MINLIMIT, "Min Limit", DialogRect(105, 181, 43, 10));
-    autoSet_ = push(IDC_AUTOSET, "Auto-set Limits", DialogRect(210, 177, 59, 13));
-    margin_ = edit(IDC_MARGIN, DialogRect(280, 178, 17, 12));
-    label("Y-Axis", DialogRect(239, 141, 24, 8), Qt::AlignLeft);
-    label("X-Axis", DialogRect(64, 141, 25, 8), Qt::AlignLeft);
-    label("40Hz", DialogRect(1, 141, 25, 8), Qt::AlignLeft);
-    label("900Hz", DialogRect(122, 141, 25, 8), Qt::AlignLeft);
-    label("dB", DialogRect(299, 181, 9, 8), Qt::AlignLeft);
-    group("Limit Update - Right-click to increase, left-click to decrease",
-          DialogRect(101, 158, 212, 37));
-    label("Step size:", DialogRect(157, 168, 40, 8), Qt::AlignLeft);
-    step_ = edit(IDC_STEPSIZE, DialogRect(159, 178, 17, 12));
-    label("dB", DialogRect(178, 181, 9, 8), Qt::AlignLeft);
-    label("40Hz", DialogRect(174, 141, 25, 8), Qt::AlignLeft);
-    label("900Hz", DialogRect(295, 141, 24, 8), Qt::AlignLeft);
-    liveData_ = radio(IDC_LIVEDATA, "Live Data  ", DialogRect(10, 168, 43, 10));
-    errorData_ = radio(IDC_ERRORDATA, "Error Data ", DialogRect(10, 180, 46, 10));
-    group("Display data: ", DialogRect(7, 158, 88, 37));
-    reset_ = push(IDC_RESET, "Reset", DialogRect(61, 177, 29, 13));
-    label("\u00b1", DialogRect(270, 180, 8, 8), Qt::AlignRight);
-
-    // The first control of the template lies on top, the group boxes under what they frame.
-    for (QWidget* widget : templateOrder) {
-        widget->lower();
-    }
-
-    // The two radio groups: 1007, 1006 (m_nLimitSelect) and 1008, 1009 (m_nDisplaySelect).
     limitGroup_ = new QButtonGroup(this);
-    limitGroup_->addButton(maxLimit_, 0);
-    limitGroup_->addButton(minLimit_, 1);
     displayGroup_ = new QButtonGroup(this);
-    displayGroup_->addButton(liveData_, 0);
-    displayGroup_->addButton(errorData_, 1);
+    std::vector<QWidget*> focusOrder;
+    for (const ControlTemplate& entry : MainDialogTemplate) {
+        QWidget* widget = PlaceControl(entry, this);
+        if (entry.group != RadioGroup::None) {
+            QButtonGroup* group = entry.group == RadioGroup::Limit ? limitGroup_ : displayGroup_;
+            group->addButton(static_cast<QAbstractButton*>(widget),
+                             static_cast<int>(group->buttons().size()));
+        }
+        if (entry.id != 0) {
+            controls_[entry.id] = widget;
+            focusOrder.push_back(widget);
+        }
+    }
+    WireControls(focusOrder);
+}
 
+void CVibrationDialog::WireControls(const std::vector<QWidget*>& focusOrder) {
     // Tab visits the tab stops in template order.
-    const std::vector<QWidget*> focusOrder = {maxLimit_, minLimit_, autoSet_,   margin_,
-                                              step_,     liveData_, errorData_, reset_};
     for (std::size_t i = 1; i < focusOrder.size(); ++i) {
         setTabOrder(focusOrder[i - 1], focusOrder[i]);
     }
-
     // Entering a control takes the pointer off the plots; the edits report a refused text when
     // the user leaves them.
-    for (const auto& [id, control] : controls_) {
+    for (QWidget* control : focusOrder) {
         control->installEventFilter(this);
     }
-
+    autoSet_ = static_cast<QPushButton*>(Control(IDC_AUTOSET));
+    margin_ = static_cast<QLineEdit*>(Control(IDC_MARGIN));
+    step_ = static_cast<QLineEdit*>(Control(IDC_STEPSIZE));
     connect(autoSet_, &QPushButton::clicked, this, [this] { OnAutoSetLimits(); });
-    connect(reset_, &QPushButton::clicked, this, [this] { OnReset(); });
+    connect(static_cast<QPushButton*>(Control(IDC_RESET)), &QPushButton::clicked, this,
+            [this] { OnReset(); });
 }
 
 QWidget* CVibrationDialog::Control(int id) const {
@@ -306,20 +353,9 @@ bool CVibrationDialog::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void CVibrationDialog::SetMessageBoxFunction(MessageBoxFunction function) {
-    messageBox_ = std::move(function);
-}
-
 void CVibrationDialog::ShowMessageBox(const QString& text, const QString& detail) {
-    if (messageBox_) {
-        messageBox_(detail.isEmpty() ? text : text + QLatin1Char('\n') + detail);
-        return;
-    }
     // Before the window first shows (the connection step) the box stands on its own.
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(MessageBoxCaption), text,
-                    QMessageBox::Ok, isVisible() ? this : nullptr);
-    box.setInformativeText(detail);
-    box.exec();
+    ShowProgramMessage(isVisible() ? this : nullptr, text, detail);
 }
 
 void CVibrationDialog::OnSysCommand(int commandId) {

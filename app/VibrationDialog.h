@@ -8,10 +8,10 @@
 #include <QFont>
 #include <QIcon>
 #include <QString>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ModuleHost.h"
 #include "ModuleSession.h"
@@ -22,7 +22,6 @@ class QAction;
 class QButtonGroup;
 class QLineEdit;
 class QPushButton;
-class QRadioButton;
 class Profile;
 
 // Timer 100: one acquisition cycle every 50 ms.
@@ -31,7 +30,6 @@ inline constexpr int AcquisitionPeriodMs = 50;
 // The About command; its low four bits are ignored, so 16 to 31 all open the About box.
 inline constexpr int AboutCommandId = 16;
 inline constexpr const char* MainDialogCaption = "Sorvell Vibration Analysis";
-inline constexpr const char* MessageBoxCaption = "Sorvell";
 
 class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     Q_OBJECT
@@ -82,11 +80,6 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     // PaintHost.
     int PullDisplaySelect() override;
 
-    // Shows a message box with an OK button; replaceable so that tests can answer it. A box with
-    // a secondary text gives it on the lines after its main text.
-    using MessageBoxFunction = std::function<void(const QString& text)>;
-    void SetMessageBoxFunction(MessageBoxFunction function);
-
     // The control with the given id (1000 to 1009), or nullptr.
     QWidget* Control(int id) const;
     QAction* AboutAction() const { return aboutAction_; }
@@ -123,7 +116,10 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     // An edit left holding text that is no number is reported once the focus has moved on.
     void ReportLeftEdit(QLineEdit* edit);
     void ShowValidationMessage(QLineEdit* edit, const QString& message);
+    // The controls of template 102, in its order.
     void CreateControls();
+    // Tab order, the pointer and focus watch, and the buttons' handlers.
+    void WireControls(const std::vector<QWidget*>& focusOrder);
     void ShowMessageBox(const QString& text, const QString& detail = QString());
     void ReportProfileProblem(const std::string& text);
 
@@ -133,19 +129,13 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     QBasicTimer timer_;
     // Set when the dialog ends: a cycle waiting further up the stack then stops at once.
     bool closing_ = false;
-    MessageBoxFunction messageBox_;
     // The plots' label font, made once rather than at every paint.
     const QFont plotFont_;
     QAction* aboutAction_ = nullptr;
 
-    QRadioButton* maxLimit_ = nullptr;
-    QRadioButton* minLimit_ = nullptr;
     QPushButton* autoSet_ = nullptr;
     QLineEdit* margin_ = nullptr;
     QLineEdit* step_ = nullptr;
-    QRadioButton* liveData_ = nullptr;
-    QRadioButton* errorData_ = nullptr;
-    QPushButton* reset_ = nullptr;
     QButtonGroup* limitGroup_ = nullptr;
     QButtonGroup* displayGroup_ = nullptr;
     std::map<int, QWidget*> controls_;

@@ -1,18 +1,11 @@
 #pragma once
 
 #include <QDialog>
-#include <QString>
-#include <functional>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QShowEvent;
-
-// Reads an integer as the dialogs' data exchange does: optional blanks, an optional sign,
-// decimal digits, optional blanks, and a value that fits an int. Answers false for anything
-// else, the empty text included.
-bool ParseDialogInteger(const QString& text, int& value);
 
 // The Port Selection dialog: asks for another COM port number after a failed connection, or
 // lets the user terminate the program. It shows portNumber when it opens and writes the
@@ -27,19 +20,14 @@ class CPortSelectionDialog : public QDialog {
 
     explicit CPortSelectionDialog(int& portNumber, QWidget* parent = nullptr);
 
-    // Shows a message of the data exchange (modal, OK only). The program's default shows a
-    // message box captioned "Sorvell"; tests put a recorder here.
-    using MessageSink = std::function<void(QWidget* owner, const QString& text)>;
-    void SetMessageSink(MessageSink sink);
-
     // The controls, for the dialog's users and tests.
     QLineEdit* PortEdit() const { return portEdit_; }
     QPushButton* OkButton() const { return okButton_; }
     QPushButton* TerminateButton() const { return terminateButton_; }
 
     // Controls into the member (true, validating) or the member into the controls (false).
-    // Answers false when validation failed: the message has been shown, the edit has the focus
-    // and the member keeps its value.
+    // Answers false when validation failed: the program's message box has said so, the edit has
+    // the focus and the member keeps its value.
     bool UpdateData(bool saveAndValidate);
 
     int m_nPortNumber = 0;
@@ -63,7 +51,6 @@ class CPortSelectionDialog : public QDialog {
 
     int& portNumber_;
     bool initialised_ = false;
-    MessageSink messageSink_;
     QPushButton* okButton_ = nullptr;
     QPushButton* terminateButton_ = nullptr;
     QLineEdit* portEdit_ = nullptr;

@@ -16,8 +16,8 @@ inline constexpr int IDR_MAINFRAME = 128;
 inline constexpr const char* IconImage16 = ":/sorvell/icons/sorvell-16.png";
 inline constexpr const char* IconImage32 = ":/sorvell/icons/sorvell-32.png";
 
-// Controls of the main dialog.
-inline constexpr int IDOK = 1;
+// Controls of the main dialog. OK is the system's IDOK (1), which the platform layer defines
+// (WinSerial.h).
 inline constexpr int IDC_AUTOSET = 1000;
 inline constexpr int IDC_MARGIN = 1001;
 inline constexpr int IDC_RESET = 1002;

@@ -10,8 +10,11 @@
 
 #include "ComDeviceMap.h"
 #include "DialogFixture.h"
+#include "MessageBoxHook.h"
 #include "ModuleConnection.h"
 #include "PortSelectionDialog.h"
+#include "Startup.h"
+#include "WinSerial.h"
 
 namespace {
 
@@ -98,7 +101,8 @@ TEST_F(DialogTest, AnUnwritableProfileStillGetsTheTypedPortTriedAndSaysSoOnce) {
 }
 
 TEST_F(DialogTest, AFailureBoxCarriesTheDeviceAndTheReasonAsItsSecondaryText) {
-    CVibrationDialog dialog(store_, session_, profile_);  // the program's own message boxes
+    SetProgramMessageHook({});  // the program's own message boxes
+    CVibrationDialog dialog(store_, session_, profile_);
     QString text;
     QString informative;
     QTimer timer;
@@ -120,4 +124,27 @@ TEST_F(DialogTest, AFailureBoxCarriesTheDeviceAndTheReasonAsItsSecondaryText) {
     dialog.FailureBox("Could not open port.", "Device: /dev/ttyUSB0 (COM3)\nPermission denied.");
     EXPECT_EQ(text, QStringLiteral("Could not open port."));
     EXPECT_EQ(informative, QStringLiteral("Device: /dev/ttyUSB0 (COM3)\nPermission denied."));
+}
+
+TEST_F(DialogTest, TheSerialLayersMessageBoxIsOneOfTheProgramsBoxesUnderItsOwnCaption) {
+    std::vector<ProgramMessage> seen;
+    SetProgramMessageHook([&](const ProgramMessage& message) { seen.push_back(message); });
+    // Should a real box come up instead, the test fails rather than waits for a click.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            ADD_FAILURE() << "a real box was shown";
+            modal->close();
+        }
+    });
+    guard.start(5000);
+    PrepareApplication(profile_);
+    EXPECT_EQ(MessageBoxA(GetFocus(), "Port in use.", "Library Error", MB_OK), IDOK);
+    SetMessageBoxHandler({});
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].owner, nullptr);
+    EXPECT_EQ(seen[0].caption, QStringLiteral("Library Error"));
+    EXPECT_EQ(seen[0].text, QStringLiteral("Port in use."));
+    EXPECT_TRUE(seen[0].detail.isEmpty());
 }

@@ -37,7 +37,8 @@ TEST(DataExchange, MarginRefusesWhatIsNotOneNumberOrLiesBeyondTheFloatRange) {
     }
 }
 
-TEST(DataExchange, StepAcceptsSignedIntegersWithBlanksAround) {
+// The step and the port number of the Port Selection dialog are read alike.
+TEST(DataExchange, IntegerEditsAcceptSignedIntegersWithBlanksAround) {
     const std::pair<const char*, int> accepted[] = {{"6", 6},
                                                     {" -3 ", -3},
                                                     {"+4", 4},
@@ -49,9 +50,10 @@ TEST(DataExchange, StepAcceptsSignedIntegersWithBlanksAround) {
     }
 }
 
-TEST(DataExchange, StepRefusesFractionsTextAndOverflow) {
-    for (const char* text : {"", " ", "6.5", "abc", "6x", "1e2", "+-4", "--4", "+", "4 4",
-                             "2147483648", "-2147483649", "99999999999999999999"}) {
+TEST(DataExchange, IntegerEditsRefuseFractionsTextAndOverflow) {
+    for (const char* text :
+         {"", " ", "-", "+", "6.5", "abc", "6x", "x6", "COM6", "1e2", "0x10", "+-4", "--4", "4 4",
+          "2147483648", "-2147483649", "99999999999999999999"}) {
         EXPECT_FALSE(ParseIntText(text).has_value()) << '"' << text << '"';
     }
 }

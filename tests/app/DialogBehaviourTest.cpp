@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -21,6 +22,17 @@ namespace {
 // x of the left plot's bar of bin 17 and a y inside the plots' active area.
 constexpr int Bin17X = 100;
 constexpr int InsideY = 150;
+
+// Counts the paints of one widget.
+class PaintCounter : public QObject {
+  public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+    int count = 0;
+};
 
 }  // namespace
 
@@ -56,7 +68,7 @@ TEST_F(DialogTest, TimerTicksReachTheSessionEvery50Milliseconds) {
     ShowInitialised();
     EXPECT_TRUE(dialog_.IsTimerRunning());
     // Generous: at least three ticks within five seconds on a busy machine.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return session_.ticks >= 3; }, 5000));
+    EXPECT_TRUE(TicksPass(3));
 }
 
 TEST_F(DialogTest, InvalidMarginIsReportedAndStopsTheExchangeThere) {
@@ -357,8 +369,7 @@ TEST_F(DialogTest, TypingANegativeMarginThroughPaintsRaisesNoBoxAndAutoSetUsesIt
     Radio(IDC_ERRORDATA)->setChecked(true);
     // Paints and acquisition ticks while "-" stands in the edit: the pull stops at the margin,
     // so neither the margin nor the display choice after it is taken, and nothing is reported.
-    const int ticks = session_.ticks;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return session_.ticks >= ticks + 3; }, 5000));
+    EXPECT_TRUE(TicksPass(3));
     Grab();
     Grab();
     QApplication::processEvents();
@@ -399,13 +410,13 @@ TEST_F(DialogTest, TextLeftRefusedIsReportedOnceForAutoSetAndOnceOnLeavingTheEdi
     EXPECT_EQ(messages_.back(), "Please enter a number.");
     EXPECT_EQ(dialog_.focusWidget(), margin);
     Grab();
-    QTest::qWait(100);
+    ASSERT_TRUE(TicksPass(2));
     EXPECT_EQ(messages_.size(), 2u);
 
     // Mended before leaving: nothing to report.
     margin->setText(QStringLiteral("3"));
     QTest::keyClick(margin, Qt::Key_Tab);
-    QTest::qWait(50);
+    ASSERT_TRUE(TicksPass(2));
     EXPECT_EQ(messages_.size(), 2u);
 
     // Going back to "Auto-set Limits" with the keyboard presses nothing: that leaving counts.
@@ -441,14 +452,14 @@ TEST_F(DialogTest, HostServicesForTheModuleSide) {
     // One pump dispatches what is pending: a posted call and the repaint asked for.
     bool called = false;
     QTimer::singleShot(0, &dialog_, [&] { called = true; });
-    QTest::qWait(5);  // let the zero timer become due
     store_.liveY[40] = 2.0;
     dialog_.InvalidateClient();
     // The window system may hold a repaint back for a few milliseconds: pump as the acquisition
-    // cycle does, one pass at a time, for up to two seconds.
-    for (int pass = 0; pass < 2000 && (!called || store_.liveY[40] != 0.0); ++pass) {
+    // cycle does, one pass at a time and nothing else, for up to two seconds.
+    QDeadlineTimer deadline(2000);
+    while ((!called || store_.liveY[40] != 0.0) && !deadline.hasExpired()) {
         dialog_.PumpOneMessage();
-        QThread::msleep(1);
+        QThread::yieldCurrentThread();
     }
     EXPECT_TRUE(called);
     EXPECT_EQ(store_.liveY[40], 0.0);
@@ -464,8 +475,6 @@ TEST_F(DialogTest, AProfileLeftAloneIsReportedOnceNamingItsPath) {
     ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     Profile profile(fifo);
     CVibrationDialog dialog(store_, session_, profile);
-    dialog.SetMessageBoxFunction(
-        [this](const QString& text) { messages_.push_back(text.toStdString()); });
     EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
     dialog.WriteProfileInt("MySorvellAp", "SorvellComPort", 5);
     EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
@@ -502,9 +511,10 @@ TEST_F(DialogTest, AControlRedrawingItselfDoesNotRunThePlotsPaint) {
         label->update();
     }
     Radio(IDC_ERRORDATA)->click();
-    // The caret blinks in the focused edit.
+    // The caret blinks in the focused edit: wait until the edit has been redrawn for it twice.
+    PaintCounter stepPaints(Edit(IDC_STEPSIZE));
     Edit(IDC_STEPSIZE)->setFocus();
-    QTest::qWait(1200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stepPaints.count >= 3; }, 5000));
     EXPECT_EQ(store_.liveX[7], 1.0);
     EXPECT_EQ(store_.errorX[7], -139.0);
 

@@ -16,6 +16,7 @@
 
 #include "ModuleSession.h"
 #include "Profile.h"
+#include "ProgramMessageBox.h"
 #include "Resources.h"
 #include "SpectrumStore.h"
 #include "VibrationDialog.h"
@@ -50,10 +51,15 @@ inline const QRgb GridPixel = qRgb(220, 220, 220);
 
 class DialogTest : public ::testing::Test {
   protected:
+    // Every message box of the program is recorded as its text, with its secondary text (if
+    // any) on the lines after it.
     DialogTest() {
-        dialog_.SetMessageBoxFunction(
-            [this](const QString& text) { messages_.push_back(text.toStdString()); });
+        SetProgramMessageHook([this](const ProgramMessage& message) {
+            const QString detail = message.detail.isEmpty() ? QString() : '\n' + message.detail;
+            messages_.push_back((message.text + detail).toStdString());
+        });
     }
+    ~DialogTest() override { SetProgramMessageHook({}); }
 
     // The dialog initialised and on screen, as the program shows it.
     void ShowInitialised() {
@@ -72,6 +78,13 @@ class DialogTest : public ::testing::Test {
     void Hover(QPoint point) {
         QTest::mouseMove(&dialog_, point);
         QApplication::processEvents();
+    }
+
+    // Time passes, and with it every call already posted: the acquisition timer ticks `ticks`
+    // more times (within five seconds).
+    bool TicksPass(int ticks) {
+        const int target = session_.ticks + ticks;
+        return QTest::qWaitFor([&] { return session_.ticks >= target; }, 5000);
     }
 
     QImage Grab() { return dialog_.grab().toImage().convertToFormat(QImage::Format_RGB32); }

@@ -11,42 +11,59 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "PortSelectionDialog.h"
+#include "ProgramMessageBox.h"
 
 namespace {
 
 class PortSelectionDialogTest : public ::testing::Test {
   protected:
-    // Shows the dialog as exec would and records the data-exchange messages.
-    void Open(CPortSelectionDialog& dialog) {
-        dialog.SetMessageSink(
-            [this](QWidget*, const QString& text) { messages.push_back(text.toStdString()); });
-        dialog.show();
+    ~PortSelectionDialogTest() override { SetProgramMessageHook({}); }
+
+    // A new dialog on `number` (a previous one closes), shown as exec would show it; its message
+    // boxes are recorded, and the number it ends with is portNumber.
+    CPortSelectionDialog& Open(int number) {
+        SetProgramMessageHook([this](const ProgramMessage& message) {
+            EXPECT_EQ(message.owner, &*dialog);
+            messages.push_back(message.text.toStdString());
+        });
+        dialog.reset();
+        portNumber = number;
+        dialog.emplace(portNumber);
+        dialog->show();
         QApplication::processEvents();
+        return *dialog;
     }
+
+    int portNumber = 0;
+    std::optional<CPortSelectionDialog> dialog;
     std::vector<std::string> messages;
 };
 
 TEST_F(PortSelectionDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
-    int portNumber = 7;
-    CPortSelectionDialog dialog(portNumber);
-    Open(dialog);
+    CPortSelectionDialog& dialog = Open(7);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Port Selection Dialog "));
-    EXPECT_EQ(dialog.size(), QSize(186 * 6 / 4, 95 * 13 / 8));
+    // Each dialog unit coordinate and extent rounds to the nearest pixel: 186 x 95 units are
+    // 279 x 154.375 pixels, OK at (129, 7) is (193.5, 11.375) and 14 units high is 22.75.
+    EXPECT_EQ(dialog.size(), QSize(279, 154));
     EXPECT_EQ(dialog.OkButton()->text(), QStringLiteral("OK"));
-    EXPECT_EQ(dialog.OkButton()->geometry(), QRect(193, 11, 75, 22));
+    EXPECT_EQ(dialog.OkButton()->geometry(), QRect(194, 11, 75, 23));
     EXPECT_TRUE(dialog.OkButton()->isDefault());
     EXPECT_EQ(dialog.TerminateButton()->text(), QStringLiteral("Terminate Program"));
-    EXPECT_EQ(dialog.TerminateButton()->geometry(), QRect(100, 121, 168, 21));
-    EXPECT_EQ(dialog.PortEdit()->geometry(), QRect(94, 92, 55, 19));
+    EXPECT_EQ(dialog.TerminateButton()->geometry(), QRect(101, 122, 168, 21));
+    EXPECT_EQ(dialog.PortEdit()->geometry(), QRect(95, 93, 56, 20));
     EXPECT_EQ(CPortSelectionDialog::IDD, 129);
 
     std::vector<QString> texts;
+    std::vector<QRect> placed;
     for (QLabel* label : dialog.findChildren<QLabel*>()) {
         texts.push_back(label->text());
+        placed.push_back(label->geometry());
         // Every text is fully visible at the dialog's font.
         const QFontMetrics metrics(label->font());
         EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width())
@@ -56,6 +73,7 @@ TEST_F(PortSelectionDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
     EXPECT_EQ(texts,
               (std::vector<QString>{QStringLiteral("Unable to open port.  Please enter a new COM "),
                                     QStringLiteral("port number and click OK.")}));
+    EXPECT_EQ(placed, (std::vector<QRect>{QRect(30, 42, 237, 13), QRect(30, 62, 182, 13)}));
     for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
         const QFontMetrics metrics(button->font());
         EXPECT_LT(metrics.horizontalAdvance(button->text()), button->width());
@@ -72,9 +90,7 @@ TEST_F(PortSelectionDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
 }
 
 TEST_F(PortSelectionDialogTest, OkTakesTheNewNumber) {
-    int portNumber = 3;
-    CPortSelectionDialog dialog(portNumber);
-    Open(dialog);
+    CPortSelectionDialog& dialog = Open(3);
     dialog.PortEdit()->setText(QStringLiteral(" 5 "));
     QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
@@ -84,9 +100,7 @@ TEST_F(PortSelectionDialogTest, OkTakesTheNewNumber) {
 }
 
 TEST_F(PortSelectionDialogTest, EnterInTheEditActsAsOk) {
-    int portNumber = 3;
-    CPortSelectionDialog dialog(portNumber);
-    Open(dialog);
+    CPortSelectionDialog& dialog = Open(3);
     dialog.PortEdit()->setFocus();
     dialog.PortEdit()->setText(QStringLiteral("12"));
     QTest::keyClick(dialog.PortEdit(), Qt::Key_Return);
@@ -95,49 +109,36 @@ TEST_F(PortSelectionDialogTest, EnterInTheEditActsAsOk) {
 }
 
 TEST_F(PortSelectionDialogTest, EscapeAndCloseCancelAndKeepTheFailedNumber) {
-    {
-        int portNumber = 4;
-        CPortSelectionDialog dialog(portNumber);
-        Open(dialog);
+    const std::function<void(CPortSelectionDialog&)> cancels[] = {
+        [](CPortSelectionDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); },
+        [](CPortSelectionDialog& dialog) { dialog.close(); },
+    };
+    for (const auto& cancel : cancels) {
+        CPortSelectionDialog& dialog = Open(4);
         dialog.PortEdit()->setText(QStringLiteral("9"));
-        QTest::keyClick(&dialog, Qt::Key_Escape);
+        cancel(dialog);
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
         EXPECT_FALSE(dialog.isVisible());
-        EXPECT_EQ(portNumber, 4);
-    }
-    {
-        int portNumber = 4;
-        CPortSelectionDialog dialog(portNumber);
-        Open(dialog);
-        dialog.PortEdit()->setText(QStringLiteral("9"));
-        dialog.close();
-        EXPECT_EQ(dialog.result(), QDialog::Rejected);
         EXPECT_EQ(portNumber, 4);
     }
 }
 
 TEST_F(PortSelectionDialogTest, TerminateProgramRecordsTheRequest) {
-    int portNumber = 3;
-    CPortSelectionDialog dialog(portNumber);
-    Open(dialog);
+    CPortSelectionDialog& dialog = Open(3);
     QTest::mouseClick(dialog.TerminateButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(portNumber, 1000);
 }
 
 TEST_F(PortSelectionDialogTest, TypingThousandIsATerminateRequest) {
-    int portNumber = 3;
-    CPortSelectionDialog dialog(portNumber);
-    Open(dialog);
+    CPortSelectionDialog& dialog = Open(3);
     dialog.PortEdit()->setText(QStringLiteral("1000"));
     QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
     EXPECT_EQ(portNumber, 1000);
 }
 
 TEST_F(PortSelectionDialogTest, TextThatIsNotAnIntegerKeepsTheDialogOpen) {
-    int portNumber = 6;
-    CPortSelectionDialog dialog(portNumber);
-    Open(dialog);
+    CPortSelectionDialog& dialog = Open(6);
     dialog.activateWindow();
     dialog.PortEdit()->setText(QStringLiteral("COM6"));
     dialog.OkButton()->setFocus();
@@ -158,9 +159,7 @@ TEST_F(PortSelectionDialogTest, TextThatIsNotAnIntegerKeepsTheDialogOpen) {
 }
 
 TEST_F(PortSelectionDialogTest, TerminateWithBadTextStaysOpenButEscapeThenTerminates) {
-    int portNumber = 6;
-    CPortSelectionDialog dialog(portNumber);
-    Open(dialog);
+    CPortSelectionDialog& dialog = Open(6);
     dialog.PortEdit()->setText(QString());
     QTest::mouseClick(dialog.TerminateButton(), Qt::LeftButton);
     EXPECT_TRUE(dialog.isVisible());
@@ -172,7 +171,7 @@ TEST_F(PortSelectionDialogTest, TerminateWithBadTextStaysOpenButEscapeThenTermin
 }
 
 TEST_F(PortSelectionDialogTest, ValidationMessagesAreProgramMessageBoxes) {
-    int portNumber = 2;
+    portNumber = 2;
     CPortSelectionDialog dialog(portNumber);
     std::vector<QString> boxes;
     std::vector<int> portNumberAtBox;
@@ -209,24 +208,6 @@ TEST_F(PortSelectionDialogTest, ValidationMessagesAreProgramMessageBoxes) {
     // The number was taken (unchanged) before the framework's check said so again.
     EXPECT_EQ(portNumberAtBox, (std::vector<int>{2, 2}));
     EXPECT_EQ(portNumber, 2);
-}
-
-TEST(DialogIntegerTest, AcceptsWhatTheDataExchangeAccepts) {
-    int value = -1;
-    EXPECT_TRUE(ParseDialogInteger(QStringLiteral("12"), value));
-    EXPECT_EQ(value, 12);
-    EXPECT_TRUE(ParseDialogInteger(QStringLiteral("  -3\t"), value));
-    EXPECT_EQ(value, -3);
-    EXPECT_TRUE(ParseDialogInteger(QStringLiteral("+4"), value));
-    EXPECT_EQ(value, 4);
-    EXPECT_TRUE(ParseDialogInteger(QStringLiteral("-2147483648"), value));
-    EXPECT_EQ(value, -2147483647 - 1);
-    value = 77;
-    for (const char* bad :
-         {"", " ", "-", "1x", "x1", "1 2", "0x10", "2147483648", "1.0", "99999999999999999999"}) {
-        EXPECT_FALSE(ParseDialogInteger(QString::fromLatin1(bad), value)) << bad;
-    }
-    EXPECT_EQ(value, 77);
 }
 
 }  // namespace
