@@ -24,5 +24,16 @@ std::uint8_t SignalGenerator::Next() {
         volts += signal_.noiseVolts * normal_(random_);
     }
     ++index_;
-    return TavrekSimulator::VoltsToSample(volts);
+    return VoltsToSample(volts);
+}
+
+std::uint8_t SignalGenerator::VoltsToSample(double volts) {
+    const double scaled = std::round(volts * 255.0 / 3.1);
+    if (!(scaled > 0.0)) {  // NaN counts as the bottom of the range
+        return 0;
+    }
+    if (scaled >= 255.0) {
+        return 255;
+    }
+    return static_cast<std::uint8_t>(scaled);
 }

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <limits>
+#include <string_view>
 
 namespace {
 
@@ -62,10 +64,244 @@ bool ParseTone(const std::string& text, Tone* tone) {
     return true;
 }
 
-}  // namespace
+// Everything a command line sets, taken over only when the whole line is good.
+struct Parsed {
+    SimConfig config;
+    CommandOptions command;
+};
 
-std::string SimUsage() {
-    return R"(Usage: tavrek-sim [OPTION]...
+// Takes an option's value (empty for a flag) into *out; false when the value is not what the
+// option wants, and then *out is left as it was.
+using Apply = bool (*)(const std::string& value, Parsed* out);
+
+struct Option {
+    std::string_view name;
+    std::string_view alias = {};  // another spelling, not shown in the --help text
+    bool flag = false;            // takes no value
+    Apply apply = nullptr;
+    const char* what = "";        // what a value must be, for the message about a bad one
+    const char* needs = nullptr;  // an option that has to be given as well
+};
+
+template <bool CommandOptions::*Field>
+bool CommandFlag(const std::string&, Parsed* out) {
+    out->command.*Field = true;
+    return true;
+}
+
+bool Link(const std::string& value, Parsed* out) {
+    if (value.empty()) {
+        return false;
+    }
+    out->config.linkPath = value;
+    return true;
+}
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// A number within [low, high] into *target; *target is left alone otherwise.
+bool Bounded(const std::string& value, double low, double high, double* target) {
+    double d = 0.0;
+    if (!ParseDouble(value, &d) || d < low || d > high) {
+        return false;
+    }
+    *target = d;
+    return true;
+}
+
+template <AxisSignal SimConfig::*Axis>
+bool AxisDc(const std::string& value, Parsed* out) {
+    return Bounded(value, -kInfinity, kInfinity, &(out->config.*Axis).dcVolts);
+}
+
+template <AxisSignal SimConfig::*Axis>
+bool AxisNoise(const std::string& value, Parsed* out) {
+    return Bounded(value, 0.0, kInfinity, &(out->config.*Axis).noiseVolts);
+}
+
+template <AxisSignal SimConfig::*Axis>
+bool AxisTone(const std::string& value, Parsed* out) {
+    Tone tone;
+    if (!ParseTone(value, &tone)) {
+        return false;
+    }
+    (out->config.*Axis).tones.push_back(tone);
+    return true;
+}
+
+bool Seed(const std::string& value, Parsed* out) {
+    long long n = 0;
+    if (!ParseInt(value, 0, std::numeric_limits<long long>::max(), &n)) {
+        return false;
+    }
+    out->config.seed = static_cast<std::uint64_t>(n);
+    return true;
+}
+
+template <int SimFaults::*Field, long long Low, long long High>
+bool FaultCount(const std::string& value, Parsed* out) {
+    long long n = 0;
+    if (!ParseInt(value, Low, High, &n)) {
+        return false;
+    }
+    out->config.faults.*Field = static_cast<int>(n);
+    return true;
+}
+
+bool ResumeAfter(const std::string& value, Parsed* out) {
+    return Bounded(value, 0.0, 1e6, &out->config.faults.resumeAfterSeconds);
+}
+
+bool ReplugAfter(const std::string& value, Parsed* out) {
+    return Bounded(value, -kInfinity, 1e6, &out->config.faults.replugAfterSeconds);
+}
+
+bool StreamRate(const std::string& value, Parsed* out) {
+    return Bounded(value, 1.0, 1e7, &out->config.faults.streamBytesPerSecond);
+}
+
+bool BurstByte(const std::string& value, Parsed* out) {
+    long long n = 0;
+    if (!ParseInt(value, 0, 255, &n)) {
+        return false;
+    }
+    out->config.faults.burstByte = static_cast<std::uint8_t>(n);
+    return true;
+}
+
+bool Answer(const std::string& value, Parsed* out) {
+    out->config.faults.answer = value;
+    return true;
+}
+
+bool NoAnswer(const std::string&, Parsed* out) {
+    return Answer("", out);
+}
+
+bool DoubleAnswer(const std::string&, Parsed* out) {
+    return Answer("QQ", out);
+}
+
+bool SlowStream(const std::string&, Parsed* out) {
+    out->config.faults.streamBytesPerSecond = 1280.0;
+    return true;
+}
+
+bool StreamingAtStart(const std::string&, Parsed* out) {
+    out->config.faults.streamingAtStart = true;
+    return true;
+}
+
+constexpr long long kMaxBlocks = 1000000000;
+constexpr const char* kBlocksFromOne = "a number of blocks of 1 or more";
+constexpr const char* kMilliseconds = "a number of milliseconds from 0 to 600000";
+
+// Every option, in the order of the --help text.
+constexpr Option kOptions[] = {
+    {.name = "--link", .apply = Link, .what = "a path"},
+    {.name = "--x-dc", .apply = AxisDc<&SimConfig::x>, .what = "a number of volts"},
+    {.name = "--y-dc", .apply = AxisDc<&SimConfig::y>, .what = "a number of volts"},
+    {.name = "--x-tone",
+     .apply = AxisTone<&SimConfig::x>,
+     .what = "BIN:VOLTS or BIN:VOLTS:PHASE with a bin of 0 or more"},
+    {.name = "--y-tone",
+     .apply = AxisTone<&SimConfig::y>,
+     .what = "BIN:VOLTS or BIN:VOLTS:PHASE with a bin of 0 or more"},
+    {.name = "--x-noise",
+     .apply = AxisNoise<&SimConfig::x>,
+     .what = "a number of volts of 0 or more"},
+    {.name = "--y-noise",
+     .apply = AxisNoise<&SimConfig::y>,
+     .what = "a number of volts of 0 or more"},
+    {.name = "--seed", .apply = Seed, .what = "a whole number of 0 or more"},
+    {.name = "--no-answer", .flag = true, .apply = NoAnswer},
+    {.name = "--double-answer", .flag = true, .apply = DoubleAnswer},
+    {.name = "--answer", .apply = Answer},
+    {.name = "--late-answer",
+     .apply = FaultCount<&SimFaults::answerDelayMs, 0, 600000>,
+     .what = kMilliseconds},
+    {.name = "--silent-after",
+     .apply = FaultCount<&SimFaults::silentAfterBlocks, 0, kMaxBlocks>,
+     .what = "a number of blocks of 0 or more"},
+    {.name = "--resume-after",
+     .apply = ResumeAfter,
+     .what = "a number of seconds from 0 to 1000000",
+     .needs = "--silent-after"},
+    {.name = "--burst",
+     .apply = FaultCount<&SimFaults::burstBytes, 1, 4096>,
+     .what = "a number of bytes from 1 to 4096"},
+    {.name = "--burst-after",
+     .apply = FaultCount<&SimFaults::burstAfterBlock, 1, kMaxBlocks>,
+     .what = kBlocksFromOne,
+     .needs = "--burst"},
+    {.name = "--burst-byte", .apply = BurstByte, .what = "a byte value from 0 to 255"},
+    {.name = "--stream-rate",
+     .apply = StreamRate,
+     .what = "a number of bytes per second from 1 to 10000000"},
+    {.name = "--slow-stream", .flag = true, .apply = SlowStream},
+    {.name = "--hang-up-after",
+     .apply = FaultCount<&SimFaults::hangUpAfterBlocks, 1, kMaxBlocks>,
+     .what = kBlocksFromOne},
+    {.name = "--lose-stop-after",
+     .apply = FaultCount<&SimFaults::loseStopAfterBlocks, 1, kMaxBlocks>,
+     .what = kBlocksFromOne},
+    {.name = "--reset-after",
+     .apply = FaultCount<&SimFaults::resetAfterBlocks, 1, kMaxBlocks>,
+     .what = kBlocksFromOne},
+    {.name = "--unplug-after",
+     .apply = FaultCount<&SimFaults::unplugAfterBlocks, 1, kMaxBlocks>,
+     .what = kBlocksFromOne},
+    {.name = "--replug-after",
+     .apply = ReplugAfter,
+     .what = "a number of seconds up to 1000000",
+     .needs = "--unplug-after"},
+    {.name = "--streaming-at-start", .flag = true, .apply = StreamingAtStart},
+    {.name = "--late-samples",
+     .apply = FaultCount<&SimFaults::lateSamples, 1, 4096>,
+     .what = "a number of samples from 1 to 4096"},
+    {.name = "--late-ms",
+     .apply = FaultCount<&SimFaults::lateMs, 0, 600000>,
+     .what = kMilliseconds,
+     .needs = "--late-samples"},
+    {.name = "--record", .flag = true, .apply = CommandFlag<&CommandOptions::printRecord>},
+    {.name = "--verbose", .flag = true, .apply = CommandFlag<&CommandOptions::verbose>},
+    {.name = "--help", .alias = "-h", .flag = true, .apply = CommandFlag<&CommandOptions::help>},
+};
+constexpr std::size_t kOptionCount = std::size(kOptions);
+
+// The index of the option spelt `name` in kOptions, or kOptionCount.
+constexpr std::size_t FindOption(std::string_view name) {
+    for (std::size_t k = 0; k < kOptionCount; ++k) {
+        const Option& option = kOptions[k];
+        if (option.name == name || (!option.alias.empty() && option.alias == name)) {
+            return k;
+        }
+    }
+    return kOptionCount;
+}
+
+constexpr bool EveryNeedIsAnOption() {
+    for (const Option& option : kOptions) {
+        if (option.needs != nullptr && FindOption(option.needs) == kOptionCount) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(EveryNeedIsAnOption(), "an option needs one that is not in the table");
+
+// The option that some option given needs and that was not given, as a message; empty if none.
+std::string MissingNeed(const bool (&given)[kOptionCount]) {
+    for (std::size_t k = 0; k < kOptionCount; ++k) {
+        const Option& option = kOptions[k];
+        if (given[k] && option.needs != nullptr && !given[FindOption(option.needs)]) {
+            return "option " + std::string(option.name) + " needs " + option.needs;
+        }
+    }
+    return {};
+}
+
+constexpr char kUsage[] = R"(Usage: tavrek-sim [OPTION]...
 Runs a Tavrek two-axis sensor module on a pseudo-terminal. The slave path is printed on the first
 line of standard output; open it as the module's serial port. Stops on SIGINT or SIGTERM.
 
@@ -130,243 +366,67 @@ A module cannot tell that the host has closed its end of the line: a stream goes
 Exit status: 0 after SIGINT, SIGTERM or a hang-up fault; 1 when the line cannot be opened;
 2 for bad options.
 )";
+;
+
+}  // namespace
+
+std::string SimUsage() {
+    return kUsage;
+}
+
+std::vector<std::string> SimOptionNames() {
+    std::vector<std::string> names;
+    for (const Option& option : kOptions) {
+        names.emplace_back(option.name);
+    }
+    return names;
 }
 
 bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config,
                      CommandOptions* command, std::string* error) {
-    SimConfig cfg;
-    CommandOptions cmd;
-    bool resumeGiven = false;
-    bool burstAfterGiven = false;
-    bool replugGiven = false;
-    bool lateMsGiven = false;
+    Parsed parsed;
+    bool given[kOptionCount] = {};
     for (std::size_t i = 0; i < args.size(); ++i) {
+        // "--name=value" carries its value; any other argument is a name alone.
         std::string name = args[i];
         std::string value;
-        bool hasValue = false;
         const std::size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+        const bool inlineValue = name.rfind("--", 0) == 0 && eq != std::string::npos;
+        if (inlineValue) {
             value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            hasValue = true;
+            name.resize(eq);
         }
-        auto flag = [&]() {
-            if (hasValue) {
-                *error = "option " + name + " takes no value";
-                return false;
-            }
-            return true;
-        };
-        auto need = [&]() {
-            if (hasValue) {
-                return true;
-            }
+        const std::size_t k = FindOption(name);
+        if (k == kOptionCount) {
+            *error = name.rfind("-", 0) == 0 ? "unknown option " + name
+                                             : "unexpected argument \"" + name + "\"";
+            return false;
+        }
+        const Option& option = kOptions[k];
+        if (option.flag && inlineValue) {
+            *error = "option " + name + " takes no value";
+            return false;
+        }
+        if (!option.flag && !inlineValue) {
             if (i + 1 >= args.size()) {
                 *error = "option " + name + " needs a value";
                 return false;
             }
             value = args[++i];
-            return true;
-        };
-        auto bad = [&](const char* what) {
-            *error = "option " + name + ": \"" + value + "\" is not " + what;
-            return false;
-        };
-        long long n = 0;
-        double d = 0.0;
-        if (name == "--help" || name == "-h") {
-            if (!flag()) {
-                return false;
-            }
-            cmd.help = true;
-        } else if (name == "--link") {
-            if (!need()) {
-                return false;
-            }
-            if (value.empty()) {
-                return bad("a path");
-            }
-            cfg.linkPath = value;
-        } else if (name == "--x-dc" || name == "--y-dc") {
-            if (!need()) {
-                return false;
-            }
-            if (!ParseDouble(value, &d)) {
-                return bad("a number of volts");
-            }
-            (name[2] == 'x' ? cfg.x : cfg.y).dcVolts = d;
-        } else if (name == "--x-tone" || name == "--y-tone") {
-            if (!need()) {
-                return false;
-            }
-            Tone tone;
-            if (!ParseTone(value, &tone)) {
-                return bad("BIN:VOLTS or BIN:VOLTS:PHASE with a bin of 0 or more");
-            }
-            (name[2] == 'x' ? cfg.x : cfg.y).tones.push_back(tone);
-        } else if (name == "--x-noise" || name == "--y-noise") {
-            if (!need()) {
-                return false;
-            }
-            if (!ParseDouble(value, &d) || d < 0.0) {
-                return bad("a number of volts of 0 or more");
-            }
-            (name[2] == 'x' ? cfg.x : cfg.y).noiseVolts = d;
-        } else if (name == "--seed") {
-            if (!need()) {
-                return false;
-            }
-            if (!ParseInt(value, 0, std::numeric_limits<long long>::max(), &n)) {
-                return bad("a whole number of 0 or more");
-            }
-            cfg.seed = static_cast<std::uint64_t>(n);
-        } else if (name == "--no-answer") {
-            if (!flag()) {
-                return false;
-            }
-            cfg.faults.answer.clear();
-        } else if (name == "--double-answer") {
-            if (!flag()) {
-                return false;
-            }
-            cfg.faults.answer = "QQ";
-        } else if (name == "--answer") {
-            if (!need()) {
-                return false;
-            }
-            cfg.faults.answer = value;
-        } else if (name == "--late-answer") {
-            if (!need()) {
-                return false;
-            }
-            if (!ParseInt(value, 0, 600000, &n)) {
-                return bad("a number of milliseconds from 0 to 600000");
-            }
-            cfg.faults.answerDelayMs = static_cast<int>(n);
-        } else if (name == "--silent-after" || name == "--hang-up-after" ||
-                   name == "--burst-after" || name == "--lose-stop-after" ||
-                   name == "--reset-after" || name == "--unplug-after") {
-            if (!need()) {
-                return false;
-            }
-            const long long low = name == "--silent-after" ? 0 : 1;
-            if (!ParseInt(value, low, 1000000000, &n)) {
-                return bad(low == 0 ? "a number of blocks of 0 or more"
-                                    : "a number of blocks of 1 or more");
-            }
-            if (name == "--silent-after") {
-                cfg.faults.silentAfterBlocks = static_cast<int>(n);
-            } else if (name == "--hang-up-after") {
-                cfg.faults.hangUpAfterBlocks = static_cast<int>(n);
-            } else if (name == "--lose-stop-after") {
-                cfg.faults.loseStopAfterBlocks = static_cast<int>(n);
-            } else if (name == "--reset-after") {
-                cfg.faults.resetAfterBlocks = static_cast<int>(n);
-            } else if (name == "--unplug-after") {
-                cfg.faults.unplugAfterBlocks = static_cast<int>(n);
-            } else {
-                cfg.faults.burstAfterBlock = static_cast<int>(n);
-                burstAfterGiven = true;
-            }
-        } else if (name == "--resume-after") {
-            if (!need()) {
-                return false;
-            }
-            if (!ParseDouble(value, &d) || d < 0.0 || d > 1e6) {
-                return bad("a number of seconds from 0 to 1000000");
-            }
-            cfg.faults.resumeAfterSeconds = d;
-            resumeGiven = true;
-        } else if (name == "--replug-after") {
-            if (!need()) {
-                return false;
-            }
-            if (!ParseDouble(value, &d) || d > 1e6) {
-                return bad("a number of seconds up to 1000000");
-            }
-            cfg.faults.replugAfterSeconds = d;
-            replugGiven = true;
-        } else if (name == "--streaming-at-start") {
-            if (!flag()) {
-                return false;
-            }
-            cfg.faults.streamingAtStart = true;
-        } else if (name == "--late-samples" || name == "--late-ms") {
-            if (!need()) {
-                return false;
-            }
-            const bool count = name == "--late-samples";
-            if (!ParseInt(value, count ? 1 : 0, count ? 4096 : 600000, &n)) {
-                return bad(count ? "a number of samples from 1 to 4096"
-                                 : "a number of milliseconds from 0 to 600000");
-            }
-            (count ? cfg.faults.lateSamples : cfg.faults.lateMs) = static_cast<int>(n);
-            lateMsGiven = lateMsGiven || !count;
-        } else if (name == "--burst") {
-            if (!need()) {
-                return false;
-            }
-            if (!ParseInt(value, 1, 4096, &n)) {
-                return bad("a number of bytes from 1 to 4096");
-            }
-            cfg.faults.burstBytes = static_cast<int>(n);
-        } else if (name == "--burst-byte") {
-            if (!need()) {
-                return false;
-            }
-            if (!ParseInt(value, 0, 255, &n)) {
-                return bad("a byte value from 0 to 255");
-            }
-            cfg.faults.burstByte = static_cast<std::uint8_t>(n);
-        } else if (name == "--stream-rate") {
-            if (!need()) {
-                return false;
-            }
-            if (!ParseDouble(value, &d) || d < 1.0 || d > 1e7) {
-                return bad("a number of bytes per second from 1 to 10000000");
-            }
-            cfg.faults.streamBytesPerSecond = d;
-        } else if (name == "--slow-stream") {
-            if (!flag()) {
-                return false;
-            }
-            cfg.faults.streamBytesPerSecond = 1280.0;
-        } else if (name == "--record") {
-            if (!flag()) {
-                return false;
-            }
-            cmd.printRecord = true;
-        } else if (name == "--verbose") {
-            if (!flag()) {
-                return false;
-            }
-            cmd.verbose = true;
-        } else if (name.rfind("-", 0) == 0) {
-            *error = "unknown option " + name;
-            return false;
-        } else {
-            *error = "unexpected argument \"" + name + "\"";
+        }
+        if (!option.apply(value, &parsed)) {
+            *error = "option " + name + ": \"" + value + "\" is not " + option.what;
             return false;
         }
+        given[k] = true;
     }
-    if (resumeGiven && cfg.faults.silentAfterBlocks < 0) {
-        *error = "option --resume-after needs --silent-after";
+    const std::string missing = MissingNeed(given);
+    if (!missing.empty()) {
+        *error = missing;
         return false;
     }
-    if (burstAfterGiven && cfg.faults.burstBytes == 0) {
-        *error = "option --burst-after needs --burst";
-        return false;
-    }
-    if (replugGiven && cfg.faults.unplugAfterBlocks < 0) {
-        *error = "option --replug-after needs --unplug-after";
-        return false;
-    }
-    if (lateMsGiven && cfg.faults.lateSamples == 0) {
-        *error = "option --late-ms needs --late-samples";
-        return false;
-    }
-    *config = std::move(cfg);
-    *command = cmd;
+    *config = std::move(parsed.config);
+    *command = parsed.command;
     return true;
 }
 

@@ -20,6 +20,10 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig* config,
 // The --help text: every option with its argument, meaning and default.
 std::string SimUsage();
 
+// The options ParseSimOptions takes, in the order of the --help text (without the short "-h"
+// for --help, and without --version, which the command answers before parsing).
+std::vector<std::string> SimOptionNames();
+
 // One line of the printed record: milliseconds since start, line speed, byte in hex and as text.
 std::string FormatReceivedByte(const ReceivedByte& byte,
                                std::chrono::steady_clock::time_point start);

@@ -87,6 +87,11 @@ class TavrekSimulator::Engine {
 
   private:
     void Run();
+    // One pass of the module's loop: what has fallen due, how long it may then sleep, and the
+    // sleep itself, which ends early for the host's bytes or a stop.
+    void DoWhatIsDue(Clock::time_point now);
+    Clock::duration TimeToWait(Clock::time_point now) const;
+    void WaitForHost(Clock::duration timeout);
     void Event(const std::string& text);
     void Record(const ReceivedByte& byte);
     bool OpenPty(std::string* error);
@@ -102,6 +107,7 @@ class TavrekSimulator::Engine {
     void Pace(Clock::time_point now);
     void SendReplies(Clock::time_point now);
     void BeginSilence(Clock::time_point now);
+    void EndSilence(Clock::time_point now);
     void HangUp();
     void HostGone();
     // Whether the module can send: the line is there and not about to be hung up.
@@ -343,86 +349,88 @@ void TavrekSimulator::Engine::Run() {
     // therefore given more of the processor where the system allows it (as root); elsewhere
     // it runs as it is.
     (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kModulePriority);
-    std::array<pollfd, 2> fds{};
     while (!stopRequested_) {
         const Clock::time_point now = Clock::now();
-        if (silent_ && resumeAt_ && now >= *resumeAt_) {
-            silent_ = false;
-            resumeAt_.reset();
-            paceTime_ = now;
-            credit_ = 0.0;
-            {
-                std::lock_guard lock(mutex_);
-                stats_.silent = false;
-            }
-            Event("silence ends");
-        }
-        if (hangUpAt_ && now >= *hangUpAt_) {
-            HangUp();
-        }
-        if (replugAt_ && now >= *replugAt_) {
-            PlugIn(now);
-        }
-        if (LineUp()) {
-            SendReplies(now);
-            SendLateSamples(now);
-            Pace(now);
-        }
+        DoWhatIsDue(now);
+        WaitForHost(TimeToWait(now));
+    }
+}
 
-        Clock::duration timeout = kIdlePoll;
-        if (hungUp_) {
-            timeout = std::chrono::hours(1);
-        } else if (LineUp()) {
-            if (hostGone_) {
-                timeout = kNoHostPoll;
-            }
-            if (streaming_ && !silent_) {
-                timeout = std::min<Clock::duration>(timeout, kStreamPoll);
-            }
-            if (!replies_.empty()) {
-                timeout = std::min<Clock::duration>(timeout, replies_.front() - now);
-            }
-            if (!late_.empty()) {
-                timeout = std::min<Clock::duration>(timeout, late_.front().first - now);
-            }
-        }
-        if (silent_ && resumeAt_) {
-            timeout = std::min<Clock::duration>(timeout, *resumeAt_ - now);
-        }
-        if (hangUpAt_ && !hungUp_) {
-            timeout = std::min<Clock::duration>(timeout, *hangUpAt_ - now);
-        }
-        if (replugAt_) {
-            timeout = std::min<Clock::duration>(timeout, *replugAt_ - now);
-        }
+void TavrekSimulator::Engine::DoWhatIsDue(Clock::time_point now) {
+    if (silent_ && resumeAt_ && now >= *resumeAt_) {
+        EndSilence(now);
+    }
+    if (hangUpAt_ && now >= *hangUpAt_) {
+        HangUp();
+    }
+    if (replugAt_ && now >= *replugAt_) {
+        PlugIn(now);
+    }
+    if (LineUp()) {
+        SendReplies(now);
+        SendLateSamples(now);
+        Pace(now);
+    }
+}
 
-        // While nobody has the slave open the master reports a hang-up at once, so it is left out
-        // of the poll and looked at again after a pause.
-        const bool watchMaster = master_ >= 0 && !hungUp_ && !hostGone_;
-        fds[0] = {wakeRead_, POLLIN, 0};
-        fds[1] = {watchMaster ? master_ : -1, POLLIN, 0};
-        const timespec ts = ToTimespec(timeout);
-        const int ready = ppoll(fds.data(), fds.size(), &ts, nullptr);
-        if (ready < 0 && errno != EINTR) {
-            Event(ErrnoText("poll failed"));
-            std::this_thread::sleep_for(kNoHostPoll);
-            continue;
-        }
-        if (stopRequested_) {
-            break;
-        }
-        if (master_ < 0) {
-            continue;
-        }
+Clock::duration TavrekSimulator::Engine::TimeToWait(Clock::time_point now) const {
+    Clock::duration timeout = kIdlePoll;
+    const auto until = [&](Clock::time_point due) {
+        timeout = std::min<Clock::duration>(timeout, due - now);
+    };
+    if (hungUp_) {
+        timeout = std::chrono::hours(1);
+    } else if (LineUp()) {
         if (hostGone_) {
-            hostGone_ = false;  // look again on the next pass
-            continue;
+            timeout = kNoHostPoll;
         }
-        if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            ReadFromHost(Clock::now());
-        } else {
-            observedSpeed_ = ObserveSpeed(observedSpeed_);
+        if (streaming_ && !silent_) {
+            timeout = std::min<Clock::duration>(timeout, kStreamPoll);
         }
+        if (!replies_.empty()) {
+            until(replies_.front());
+        }
+        if (!late_.empty()) {
+            until(late_.front().first);
+        }
+    }
+    if (silent_ && resumeAt_) {
+        until(*resumeAt_);
+    }
+    if (hangUpAt_ && !hungUp_) {
+        until(*hangUpAt_);
+    }
+    if (replugAt_) {
+        until(*replugAt_);
+    }
+    return timeout;
+}
+
+void TavrekSimulator::Engine::WaitForHost(Clock::duration timeout) {
+    // While nobody has the slave open the master reports a hang-up at once, so it is left out
+    // of the poll and looked at again after a pause.
+    const bool watchMaster = master_ >= 0 && !hungUp_ && !hostGone_;
+    std::array<pollfd, 2> fds{};
+    fds[0] = {wakeRead_, POLLIN, 0};
+    fds[1] = {watchMaster ? master_ : -1, POLLIN, 0};
+    const timespec ts = ToTimespec(timeout);
+    const int ready = ppoll(fds.data(), fds.size(), &ts, nullptr);
+    if (ready < 0 && errno != EINTR) {
+        Event(ErrnoText("poll failed"));
+        std::this_thread::sleep_for(kNoHostPoll);
+        return;
+    }
+    if (stopRequested_ || master_ < 0) {
+        return;
+    }
+    if (hostGone_) {
+        hostGone_ = false;  // look again on the next pass
+        return;
+    }
+    if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        ReadFromHost(Clock::now());
+    } else {
+        observedSpeed_ = ObserveSpeed(observedSpeed_);
     }
 }
 
@@ -743,6 +751,18 @@ void TavrekSimulator::Engine::BeginSilence(Clock::time_point now) {
     Event("falls silent after " + std::to_string(blocks_) + " blocks");
 }
 
+void TavrekSimulator::Engine::EndSilence(Clock::time_point now) {
+    silent_ = false;
+    resumeAt_.reset();
+    paceTime_ = now;
+    credit_ = 0.0;
+    {
+        std::lock_guard lock(mutex_);
+        stats_.silent = false;
+    }
+    Event("silence ends");
+}
+
 void TavrekSimulator::Engine::HangUp() {
     {
         // Published before the close, so that whoever sees the hang-up also sees it counted.
@@ -860,15 +880,4 @@ SimStats TavrekSimulator::Stats() const {
 void TavrekSimulator::SetAxisSignal(SimAxis axis, const AxisSignal& signal) {
     std::lock_guard lock(engine_->mutex_);
     engine_->generators_[static_cast<std::size_t>(axis)].SetSignal(signal);
-}
-
-std::uint8_t TavrekSimulator::VoltsToSample(double volts) {
-    const double scaled = std::round(volts * 255.0 / 3.1);
-    if (!(scaled > 0.0)) {  // NaN counts as the bottom of the range
-        return 0;
-    }
-    if (scaled >= 255.0) {
-        return 255;
-    }
-    return static_cast<std::uint8_t>(scaled);
 }

@@ -48,21 +48,7 @@
 #include <string>
 #include <vector>
 
-// One sine tone: frequency in bins of a 64-sample block (fractional allowed; bin 8 completes eight
-// periods per block), amplitude (peak) in volts, phase in degrees at sample index 0.
-struct Tone {
-    double bin = 0.0;
-    double volts = 0.0;
-    double phaseDegrees = 0.0;
-};
-
-// The signal of one axis: DC level plus tones plus optional Gaussian noise (standard deviation in
-// volts, 0 = none), before conversion to sample bytes.
-struct AxisSignal {
-    double dcVolts = 1.55;
-    std::vector<Tone> tones;
-    double noiseVolts = 0.0;
-};
+#include "SignalGenerator.h"
 
 // Misbehaviour of the module. Every member has a "behave" default; several may be combined.
 struct SimFaults {
@@ -184,8 +170,10 @@ class TavrekSimulator {
     // Replaces the signal of an axis while running; its sample index runs on.
     void SetAxisSignal(SimAxis axis, const AxisSignal& signal);
 
-    // The sample byte of a voltage: round(volts * 255 / 3.1), clipped to 0..255.
-    static std::uint8_t VoltsToSample(double volts);
+    // The sample byte of a voltage (see SignalGenerator::VoltsToSample).
+    static std::uint8_t VoltsToSample(double volts) {
+        return SignalGenerator::VoltsToSample(volts);
+    }
 
   private:
     class Engine;

@@ -10,6 +10,52 @@
 #include "SimOptions.h"
 #include "TavrekSimulator.h"
 
+namespace {
+
+// The signals that stop the command, blocked in the calling thread (and in every thread it starts
+// later) so that they are taken synchronously with sigtimedwait.
+sigset_t BlockStopSignals() {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return stopSignals;
+}
+
+// Prints what came and happened since the last call, as the command line asked.
+class Reporter {
+  public:
+    Reporter(const TavrekSimulator& sim, const CommandOptions& command)
+        : sim_(sim), command_(command) {}
+
+    void ShowNew() {
+        if (command_.printRecord) {
+            for (const ReceivedByte& b : sim_.ReceivedSince(printed_)) {
+                std::printf("%s\n", FormatReceivedByte(b, sim_.StartTime()).c_str());
+                ++printed_;
+            }
+            std::fflush(stdout);
+        }
+        if (command_.verbose) {
+            for (const std::string& e : sim_.EventsSince(eventsShown_)) {
+                std::fprintf(stderr, "tavrek-sim: %s\n", e.c_str());
+                ++eventsShown_;
+            }
+        }
+    }
+
+  private:
+    const TavrekSimulator& sim_;
+    const CommandOptions& command_;
+    std::size_t printed_ = 0;
+    std::size_t eventsShown_ = 0;
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const std::string& arg : args) {
@@ -31,16 +77,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // The signals are taken synchronously below; block them before the module's thread starts so
-    // that it inherits the mask and never sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
+    // Blocked before the module's thread starts, so that it inherits the mask and never sees them.
+    const sigset_t stopSignals = BlockStopSignals();
     TavrekSimulator sim(config);
     if (!sim.Start(&error)) {
         std::fprintf(stderr, "tavrek-sim: %s\n", error.c_str());
@@ -49,26 +87,12 @@ int main(int argc, char** argv) {
     std::printf("%s\n", sim.SlavePath().c_str());
     std::fflush(stdout);
 
-    std::size_t printed = 0;
-    std::size_t eventsShown = 0;
-    int status = 0;
+    Reporter reporter(sim, command);
     for (;;) {
         const timespec tick{0, 100 * 1000 * 1000};
         siginfo_t info{};
         const int sig = sigtimedwait(&stopSignals, &info, &tick);
-        if (command.printRecord) {
-            for (const ReceivedByte& b : sim.ReceivedSince(printed)) {
-                std::printf("%s\n", FormatReceivedByte(b, sim.StartTime()).c_str());
-                ++printed;
-            }
-            std::fflush(stdout);
-        }
-        if (command.verbose) {
-            for (const std::string& e : sim.EventsSince(eventsShown)) {
-                std::fprintf(stderr, "tavrek-sim: %s\n", e.c_str());
-                ++eventsShown;
-            }
-        }
+        reporter.ShowNew();
         if (sig > 0) {
             break;
         }
@@ -78,5 +102,5 @@ int main(int argc, char** argv) {
         }
     }
     sim.Stop();
-    return status;
+    return 0;
 }

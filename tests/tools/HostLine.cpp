@@ -82,15 +82,18 @@ std::vector<std::uint8_t> HostLine::ReadFor(std::chrono::milliseconds duration) 
     return out;
 }
 
-std::vector<std::uint8_t> HostLine::ReadUntilQuiet(std::chrono::milliseconds quiet) {
+std::vector<std::uint8_t> HostLine::ReadUntilQuiet(std::chrono::milliseconds quiet,
+                                                   std::chrono::milliseconds limit) {
     std::vector<std::uint8_t> out;
-    for (;;) {
+    const Clock::time_point end = Clock::now() + limit;
+    while (Clock::now() < end) {
         const std::vector<std::uint8_t> more = ReadFor(quiet);
         if (more.empty()) {
-            return out;
+            break;
         }
         out.insert(out.end(), more.begin(), more.end());
     }
+    return out;
 }
 
 bool HostLine::WaitForHangUp(std::chrono::milliseconds timeout) {

@@ -8,11 +8,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
-#include <thread>
+#include <cstring>
+#include <sstream>
 
 #include "HostLine.h"
 
@@ -27,19 +30,13 @@ bool Parse(const std::vector<std::string>& args, SimConfig* config, std::string*
     return ParseSimOptions(args, config, &command, error);
 }
 
-TEST(SimOptions, EveryOptionReachesTheConfiguration) {
+TEST(SimOptions, LineSignalAndOutputOptionsReachTheConfiguration) {
     SimConfig config;
     CommandOptions command;
     std::string error;
-    ASSERT_TRUE(ParseSimOptions({"--link",      "/tmp/x",          "--x-dc",   "1.2",
-                                 "--y-dc=0.5",  "--x-tone",        "8:1",      "--x-tone",
-                                 "3.5:0.25:90", "--y-tone",        "2:0.1",    "--x-noise",
-                                 "0.05",        "--y-noise",       "0",        "--seed",
-                                 "7",           "--late-answer",   "250",      "--silent-after",
-                                 "3",           "--resume-after",  "1.5",      "--burst",
-                                 "12",          "--burst-after",   "2",        "--burst-byte",
-                                 "0",           "--stream-rate",   "2000",     "--hang-up-after",
-                                 "9",           "--double-answer", "--record", "--verbose"},
+    ASSERT_TRUE(ParseSimOptions({"--link", "/tmp/x", "--x-dc", "1.2", "--y-dc=0.5", "--x-tone",
+                                 "8:1", "--x-tone", "3.5:0.25:90", "--y-tone", "2:0.1", "--x-noise",
+                                 "0.05", "--y-noise", "0", "--seed", "7", "--record", "--verbose"},
                                 &config, &command, &error))
         << error;
     EXPECT_EQ(config.linkPath, "/tmp/x");
@@ -52,6 +49,27 @@ TEST(SimOptions, EveryOptionReachesTheConfiguration) {
     ASSERT_EQ(config.y.tones.size(), 1u);
     EXPECT_DOUBLE_EQ(config.x.noiseVolts, 0.05);
     EXPECT_EQ(config.seed, 7u);
+    EXPECT_TRUE(command.printRecord);
+    EXPECT_TRUE(command.verbose);
+    EXPECT_FALSE(command.help);
+
+    // Defaults: a well-behaved module.
+    ASSERT_TRUE(Parse({}, &config, &error));
+    EXPECT_EQ(config.faults.answer, "Q");
+    EXPECT_DOUBLE_EQ(config.x.dcVolts, 1.55);
+    EXPECT_TRUE(config.x.tones.empty());
+    EXPECT_EQ(config.faults.silentAfterBlocks, -1);
+    EXPECT_EQ(config.faults.hangUpAfterBlocks, -1);
+}
+
+TEST(SimOptions, FaultOptionsReachTheConfiguration) {
+    SimConfig config;
+    std::string error;
+    ASSERT_TRUE(Parse({"--late-answer", "250", "--silent-after", "3", "--resume-after", "1.5",
+                       "--burst", "12", "--burst-after", "2", "--burst-byte", "0", "--stream-rate",
+                       "2000", "--hang-up-after", "9", "--double-answer"},
+                      &config, &error))
+        << error;
     EXPECT_EQ(config.faults.answer, "QQ");
     EXPECT_EQ(config.faults.answerDelayMs, 250);
     EXPECT_EQ(config.faults.silentAfterBlocks, 3);
@@ -61,9 +79,6 @@ TEST(SimOptions, EveryOptionReachesTheConfiguration) {
     EXPECT_EQ(config.faults.burstByte, 0);
     EXPECT_DOUBLE_EQ(config.faults.streamBytesPerSecond, 2000.0);
     EXPECT_EQ(config.faults.hangUpAfterBlocks, 9);
-    EXPECT_TRUE(command.printRecord);
-    EXPECT_TRUE(command.verbose);
-    EXPECT_FALSE(command.help);
 
     ASSERT_TRUE(Parse({"--no-answer", "--slow-stream"}, &config, &error)) << error;
     EXPECT_EQ(config.faults.answer, "");
@@ -82,14 +97,6 @@ TEST(SimOptions, EveryOptionReachesTheConfiguration) {
     EXPECT_TRUE(config.faults.streamingAtStart);
     EXPECT_EQ(config.faults.lateSamples, 7);
     EXPECT_EQ(config.faults.lateMs, 30);
-
-    // Defaults: a well-behaved module.
-    ASSERT_TRUE(Parse({}, &config, &error));
-    EXPECT_EQ(config.faults.answer, "Q");
-    EXPECT_DOUBLE_EQ(config.x.dcVolts, 1.55);
-    EXPECT_TRUE(config.x.tones.empty());
-    EXPECT_EQ(config.faults.silentAfterBlocks, -1);
-    EXPECT_EQ(config.faults.hangUpAfterBlocks, -1);
 }
 
 TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
@@ -121,6 +128,11 @@ TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
         {{"--streaming-at-start=1"}, "--streaming-at-start takes no value"},
         {{"--record=yes"}, "--record takes no value"},
         {{"--link", ""}, "--link"},
+        {{""}, "unexpected argument \"\""},
+        {{"--bogus=3"}, "unknown option --bogus"},
+        {{"-h=1"}, "unknown option -h=1"},
+        // Of two options that miss the one they need, the one listed first in --help is named.
+        {{"--late-ms", "20", "--resume-after", "2"}, "--resume-after needs --silent-after"},
     };
     for (const auto& [args, expected] : cases) {
         SimConfig config;
@@ -132,24 +144,34 @@ TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
     }
 }
 
-TEST(SimOptions, HelpNamesEveryOption) {
-    const std::string usage = SimUsage();
-    for (const char* name :
-         {"--link",         "--x-dc",          "--y-dc",         "--x-tone",
-          "--y-tone",       "--x-noise",       "--y-noise",      "--seed",
-          "--no-answer",    "--double-answer", "--answer",       "--late-answer",
-          "--silent-after", "--resume-after",  "--burst",        "--burst-after",
-          "--burst-byte",   "--stream-rate",   "--slow-stream",  "--hang-up-after",
-          "--record",       "--verbose",       "--help",         "--lose-stop-after",
-          "--reset-after",  "--unplug-after",  "--replug-after", "--streaming-at-start",
-          "--late-samples", "--late-ms"}) {
-        EXPECT_NE(usage.find(std::string(name) + " "), std::string::npos) << name;
+// The options the --help text lists, in its order: the first word of every line that starts
+// with "  --".
+std::vector<std::string> OptionsInHelp() {
+    std::vector<std::string> names;
+    std::istringstream lines(SimUsage());
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("  --", 0) == 0) {
+            names.push_back(line.substr(2, line.find(' ', 2) - 2));
+        }
+    }
+    return names;
+}
+
+TEST(SimOptions, HelpListsExactlyTheOptionsTheParserTakes) {
+    std::vector<std::string> taken = SimOptionNames();
+    taken.push_back("--version");  // answered by the command before it parses anything
+    EXPECT_EQ(OptionsInHelp(), taken);
+    for (const std::string& name : SimOptionNames()) {
         SimConfig config;
         std::string error;
-        // Every documented option is known to the parser (unknown ones are named as such).
         Parse({name}, &config, &error);
         EXPECT_EQ(error.find("unknown option"), std::string::npos) << name;
     }
+    SimConfig config;
+    CommandOptions command;
+    std::string error;
+    ASSERT_TRUE(ParseSimOptions({"-h"}, &config, &command, &error)) << error;
+    EXPECT_TRUE(command.help);
 }
 
 TEST(SimOptions, RecordLineShowsTimeSpeedAndByte) {
@@ -229,18 +251,26 @@ std::string ReadLine(int fd, std::chrono::milliseconds timeout, bool wholeFile =
     return text;
 }
 
+// The exit status of `pid` once it has ended (128 + the signal when a signal ended it); -1 when
+// it is still running after `timeout`, and then it is killed.
 int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < end) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        std::this_thread::sleep_for(10ms);
+    // A pidfd becomes readable when the process ends, so the wait needs no polling.
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    EXPECT_GE(pidfd, 0) << "pidfd_open: " << std::strerror(errno);
+    pollfd p{pidfd, POLLIN, 0};
+    const bool ended = pidfd >= 0 && poll(&p, 1, static_cast<int>(timeout.count())) == 1;
+    if (pidfd >= 0) {
+        close(pidfd);
     }
-    kill(pid, SIGKILL);
+    if (!ended) {
+        kill(pid, SIGKILL);
+    }
+    int status = 0;
     waitpid(pid, &status, 0);
-    return -1;
+    if (!ended) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 TEST(SimCommand, PublishesItsLinePrintsTheRecordAndExitsCleanlyOnSignals) {
@@ -285,6 +315,11 @@ TEST(SimCommand, BadOptionsAndHelp) {
     const std::string text = ReadLine(help.out, 5000ms, true);
     EXPECT_EQ(WaitExit(help.pid, 5000ms), 0);
     EXPECT_EQ(text, SimUsage());
+
+    // --version is answered before the options are looked at.
+    Process version = Spawn({"--bogus", "--version"});
+    EXPECT_EQ(ReadLine(version.out, 5000ms).rfind("tavrek-sim ", 0), 0u);
+    EXPECT_EQ(WaitExit(version.pid, 5000ms), 0);
 }
 
 TEST(SimCommand, ExitsAfterHangingUp) {
