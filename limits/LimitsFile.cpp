@@ -1,13 +1,9 @@
 #include "LimitsFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 
+#include "FileAccess.h"
 #include "WholeNumber.h"
 
 namespace {
@@ -246,43 +242,21 @@ std::string FormatShownView(const SpectrumStore& store) {
 
 bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
                    std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = path + ": cannot be read: " + SystemReason(errno);
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        error = path + ": cannot be read: not a regular file";
-        return false;
-    }
-    std::string text;
-    char buffer[8192];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            const int reason = errno;
-            ::close(fd);
-            error = path + ": cannot be read: " + SystemReason(reason);
-            return false;
-        }
-        if (n == 0) {
+    const FileOutcome outcome = ReadRegularFile(path, maxBytes, content);
+    switch (outcome.kind) {
+        case FileOutcome::Kind::Done:
+            return true;
+        case FileOutcome::Kind::NotRegular:
+            error = path + ": cannot be read: not a regular file";
             break;
-        }
-        if (text.size() + static_cast<std::size_t>(n) > maxBytes) {
-            ::close(fd);
+        case FileOutcome::Kind::TooLarge:
             error = path + ": cannot be read: larger than " + std::to_string(maxBytes) + " bytes";
-            return false;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
+            break;
+        case FileOutcome::Kind::System:
+            error = path + ": cannot be read: " + SystemReason(outcome.error);
+            break;
     }
-    ::close(fd);
-    content = std::move(text);
-    return true;
+    return false;
 }
 
 bool LoadLimitsFile(const std::string& path, SpectrumStore& store, std::string& error) {
@@ -303,58 +277,11 @@ bool SaveLimitsFile(const std::string& path, const SpectrumStore& store, std::st
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
-    const auto fail = [&](const std::string& reason) {
-        error = "Could not write " + path + ": " + reason;
+    // The path itself is replaced: a symbolic link there gives way to the new file.
+    const int failure = ReplaceFileAtomically(path, content);
+    if (failure != 0) {
+        error = "Could not write " + path + ": " + SystemReason(failure);
         return false;
-    };
-    // The temporary file sits beside the target so that the rename stays within one file system.
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        return fail(SystemReason(errno));
-    }
-    // mkstemp creates the file for its owner only; the new file gets the old one's permissions,
-    // or those any new file would get.
-    mode_t mode = 0;
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    const auto abandon = [&](int reason) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return fail(SystemReason(reason));
-    };
-    if (::fchmod(fd, mode) != 0) {
-        return abandon(errno);
-    }
-    std::size_t written = 0;
-    while (written < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return abandon(n < 0 ? errno : EIO);
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) {
-        return abandon(errno);
-    }
-    if (::close(fd) != 0) {
-        const int reason = errno;
-        ::unlink(temporary.c_str());
-        return fail(SystemReason(reason));
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int reason = errno;
-        ::unlink(temporary.c_str());
-        return fail(SystemReason(reason));
     }
     return true;
 }

@@ -55,10 +55,13 @@ bool SaveLimitsFile(const std::string& path, const SpectrumStore& store, std::st
 
 // Replaces the file at path with content: written in full to a temporary file in the same folder
 // and renamed over the old one, so that a reader sees the old file or the new one, never part of
-// either. On failure the old file is untouched, no temporary file is left and error says why.
+// either. The new file keeps the old one's permissions and owner; a symbolic link at path is
+// replaced, not written through. On failure the old file is untouched, no temporary file is left
+// and error says why ("Could not write <path>: <reason>").
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error);
 
-// The whole file at path, up to maxBytes; false with the reason in error otherwise.
+// The whole regular file at path, up to maxBytes; false with the reason in error otherwise
+// ("<path>: cannot be read: <reason>"). Nothing else is opened, so a FIFO is never waited on.
 bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
                    std::string& error);
 
