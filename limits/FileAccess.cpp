@@ -92,13 +92,15 @@ int CreateTemporary(const std::string& target, std::string& temporary) {
 }
 
 // Gives the new file the permissions of the one it replaces and, should that be another's (root
-// saving a user's file), its owner. Answers 0 or the errno of the call that failed.
+// saving a user's file), its owner where the system allows it. A user who may replace another
+// user's file in a shared folder but not give a file away ends up owning the new one, as any
+// editor's save would. Answers 0 or the errno of the call that failed.
 int TakeOverPermissionsAndOwner(int fd, const struct stat& previous) {
     if (fchmod(fd, previous.st_mode & 07777) != 0) {
         return errno;
     }
     if ((previous.st_uid != geteuid() || previous.st_gid != getegid()) &&
-        fchown(fd, previous.st_uid, previous.st_gid) != 0) {
+        fchown(fd, previous.st_uid, previous.st_gid) != 0 && errno != EPERM) {
         return errno;
     }
     return 0;

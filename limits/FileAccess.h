@@ -32,8 +32,8 @@ FileOutcome ReadRegularFile(const std::string& path, std::size_t maxBytes, std::
 
 // Puts bytes in place of the file at path: written in full to a new file beside it (so that the
 // rename stays within one file system) and renamed over it, so that a reader sees the old file
-// or the new one, never part of either. The new file gets the permissions and owner of the file
-// path names (a symbolic link is followed to learn them, but it is the link that is replaced),
-// or those any new file gets. Answers 0, or the errno of the step that failed; then the old file
-// is untouched and no temporary file is left.
+// or the new one, never part of either. The new file gets the permissions of the file path
+// names and, where the system allows it, its owner (a symbolic link is followed to learn them,
+// but it is the link that is replaced), or those any new file gets. Answers 0, or the errno of
+// the step that failed; then the old file is untouched and no temporary file is left.
 int ReplaceFileAtomically(const std::string& path, std::string_view bytes);

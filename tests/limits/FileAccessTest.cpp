@@ -10,6 +10,7 @@
 #include <future>
 #include <sstream>
 
+#include "ProcessChecks.h"
 #include "TemporaryFolder.h"
 
 namespace {
@@ -96,6 +97,19 @@ TEST_F(FileAccessTest, ReplacementTakesTheModeAndOwnerItShould) {
     EXPECT_EQ(info.st_gid, 65534u);
     EXPECT_EQ(info.st_mode & 07777, 0604u);
     EXPECT_EQ(ReadText(target), "root saved this\n");
+
+    // Someone who may replace another's file in a shared folder but may not give a file away
+    // gets a file of their own, as an editor's save does, rather than a refusal.
+    ASSERT_EQ(::chmod(folder_.Path().c_str(), 0777), 0);
+    const std::string shared = folder_.Path("shared");
+    WriteText(shared, "root's\n");
+    ASSERT_EQ(::chmod(shared.c_str(), 0666), 0);
+    EXPECT_TRUE(
+        CheckAsUnprivilegedUser([&] { return ReplaceFileAtomically(shared, "bench\n") == 0; }));
+    ASSERT_EQ(::stat(shared.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0666u);
+    EXPECT_EQ(ReadText(shared), "bench\n");
 }
 
 }  // namespace
