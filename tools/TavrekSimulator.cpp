@@ -71,6 +71,8 @@ class TavrekSimulator::Engine {
 
     bool Start(std::string* error);
     void Stop();
+    // Wakes the module's thread: for a stop, or for a read of the line.
+    void Wake();
 
     const SimConfig config_;  // first: the generators are made from it
     mutable std::mutex mutex_;
@@ -81,6 +83,10 @@ class TavrekSimulator::Engine {
     std::deque<std::string> events_;
     std::size_t eventsDropped_ = 0;
     SimStats stats_;
+    // Line reads asked for by WaitUntilLineRead, and those done since.
+    std::uint64_t lineReadsAsked_ = 0;
+    std::uint64_t lineReadsDone_ = 0;
+    std::condition_variable lineReadDone_;
     std::string slavePath_;
     Clock::time_point startTime_{};
     std::array<SignalGenerator, 2> generators_;
@@ -92,6 +98,8 @@ class TavrekSimulator::Engine {
     void DoWhatIsDue(Clock::time_point now);
     Clock::duration TimeToWait(Clock::time_point now) const;
     void WaitForHost(Clock::duration timeout);
+    // Takes what the host sent: when the poll saw bytes or a read was asked for.
+    void TakeHostBytes(bool pollSawBytes, bool readAsked);
     void Event(const std::string& text);
     void Record(const ReceivedByte& byte);
     bool OpenPty(std::string* error);
@@ -303,8 +311,7 @@ bool TavrekSimulator::Engine::Start(std::string* error) {
 void TavrekSimulator::Engine::Stop() {
     if (thread_.joinable()) {
         stopRequested_ = true;
-        const char wake = 1;
-        (void)!write(wakeWrite_, &wake, 1);
+        Wake();
         thread_.join();
     }
     CloseAll();
@@ -420,6 +427,26 @@ void TavrekSimulator::Engine::WaitForHost(Clock::duration timeout) {
         std::this_thread::sleep_for(kNoHostPoll);
         return;
     }
+    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+        char wakes[64];
+        while (read(wakeRead_, wakes, sizeof wakes) > 0) {
+        }
+    }
+    std::uint64_t asked = 0;
+    {
+        std::lock_guard lock(mutex_);
+        asked = lineReadsAsked_;
+    }
+    TakeHostBytes(ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0,
+                  asked != lineReadsDone_);
+    {
+        std::lock_guard lock(mutex_);
+        lineReadsDone_ = asked;
+    }
+    lineReadDone_.notify_all();
+}
+
+void TavrekSimulator::Engine::TakeHostBytes(bool pollSawBytes, bool readAsked) {
     if (stopRequested_ || master_ < 0) {
         return;
     }
@@ -427,11 +454,18 @@ void TavrekSimulator::Engine::WaitForHost(Clock::duration timeout) {
         hostGone_ = false;  // look again on the next pass
         return;
     }
-    if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+    // A read that finds the line empty first takes in whatever the system still held for it, so
+    // an asked-for read sees every byte written before it was asked for.
+    if (pollSawBytes || readAsked) {
         ReadFromHost(Clock::now());
     } else {
         observedSpeed_ = ObserveSpeed(observedSpeed_);
     }
+}
+
+void TavrekSimulator::Engine::Wake() {
+    const char wake = 1;
+    (void)!write(wakeWrite_, &wake, 1);
 }
 
 void TavrekSimulator::Engine::ReadFromHost(Clock::time_point now) {
@@ -439,12 +473,17 @@ void TavrekSimulator::Engine::ReadFromHost(Clock::time_point now) {
     bool gone = false;
     for (;;) {
         // The speed the bytes were sent at is the one the line has now, before they are read: a
-        // host that changes it later has waited for them to leave.
-        const unsigned speed = ObserveSpeed(observedSpeed_);
-        observedSpeed_ = speed;
+        // host that changes it later has waited for them to leave. Should the host change it
+        // while the read is under way, the bytes taken may have been sent at either speed (the
+        // last ones before the switch, or the first ones after it), and the module hears
+        // whichever of the two it listens at.
+        const unsigned before = ObserveSpeed(observedSpeed_);
         const ssize_t n = read(master_, buffer, sizeof buffer);
+        const unsigned after = ObserveSpeed(before);
+        observedSpeed_ = after;
         if (n > 0) {
             for (ssize_t i = 0; i < n; ++i) {
+                const unsigned speed = before != after && moduleSpeed_ == after ? after : before;
                 const bool heard = moduleSpeed_ == speed;
                 ReceivedByte rec;
                 rec.time = now;
@@ -865,6 +904,15 @@ bool TavrekSimulator::WaitForReceived(std::size_t count, std::chrono::millisecon
     return engine_->receivedChanged_.wait_for(lock, timeout, [&] {
         return engine_->receivedDropped_ + engine_->received_.size() >= count;
     });
+}
+
+bool TavrekSimulator::WaitUntilLineRead(std::chrono::milliseconds timeout) {
+    Engine& engine = *engine_;
+    std::unique_lock lock(engine.mutex_);
+    const std::uint64_t ticket = ++engine.lineReadsAsked_;
+    engine.Wake();
+    return engine.lineReadDone_.wait_for(lock, timeout,
+                                         [&] { return engine.lineReadsDone_ >= ticket; });
 }
 
 std::vector<std::string> TavrekSimulator::EventsSince(std::size_t index) const {

@@ -33,7 +33,9 @@
 // A pseudo-terminal carries no speed with a byte, so every byte is judged at the speed the line
 // has when the module wakes up for it, looked at before the byte is read. A host that switches
 // its speed before its last byte has been taken (the "9" just before the switch to 128000) has
-// sent that byte at the new speed, as on a real line, and the module does not hear it.
+// sent that byte at the new speed, as on a real line, and the module does not hear it. Only a
+// switch that falls within the read itself leaves the speed of the bytes it takes open: those
+// are heard at whichever of the two speeds the module listens at.
 //
 // The record of received bytes and of events keeps the latest entries only (see RecordLimit), so
 // that a simulator left running for hours does not grow; indices count every entry ever made.
@@ -161,6 +163,10 @@ class TavrekSimulator {
     std::size_t ReceivedCount() const;
     // Waits until at least `count` bytes have been received; false on timeout.
     bool WaitForReceived(std::size_t count, std::chrono::milliseconds timeout) const;
+    // Waits until the module has read its line once more, after this call: every byte the host
+    // wrote before it is then in the record, so that a test can tell that nothing more came
+    // rather than hope a pause was long enough. False when that does not happen in time.
+    bool WaitUntilLineRead(std::chrono::milliseconds timeout);
 
     // Human-readable events (handshake answered, stream started, faults taking effect), oldest
     // first, each prefixed with milliseconds since Start; indexed as the received bytes are.

@@ -81,14 +81,12 @@ class AcquisitionSimTest : public SimulatorTest {
         return text;
     }
 
-    // One tick; answers the bytes the module received for it. The module may take a while to
-    // read its line on a loaded machine: the bytes of a completed cycle (six, or `expected`)
-    // are waited for, then a little longer for any that should not be there.
-    std::string Tick(std::size_t expected = 6) {
+    // One tick; answers the bytes the module received for it: everything the tick sent, since
+    // the module has read its line once more after the tick returned.
+    std::string Tick() {
         const std::size_t before = Sim().ReceivedCount();
         module.OnTimer(host);
-        Sim().WaitForReceived(before + expected, 2000ms);
-        std::this_thread::sleep_for(20ms);
+        EXPECT_TRUE(Sim().WaitUntilLineRead(2000ms));
         return ReceivedSince(before);
     }
 
@@ -161,7 +159,7 @@ TEST_F(AcquisitionSimTest, SilentModuleTimesOutAndTheNextCycleCompletes) {
     // Once the module has woken up the next tick connects afresh, then completes its cycle.
     EXPECT_TRUE(module.Acquisition().reconnectPending);
     ASSERT_TRUE(WaitUntil([&] { return !Sim().Stats().silent; }, 4000ms));
-    ASSERT_EQ(Tick(12), "P9PGQS088188");
+    ASSERT_EQ(Tick(), "P9PGQS088188");
     EXPECT_EQ(host.messages.size(), 1u);
     EXPECT_TRUE(host.dialogShown.empty());
     EXPECT_FALSE(module.Acquisition().reconnectPending);
@@ -180,7 +178,7 @@ TEST_F(AcquisitionSimTest, ResetModuleIsConnectedAgainAfterOneTimeout) {
     Sim().WaitForReceived(before + 6, 2000ms);  // "0", "8", "8", "1", "8" and the timeout's "8"
     ASSERT_EQ(host.messages, (std::vector<std::string>{AcquisitionTimeoutText}));
     EXPECT_EQ(Sim().Stats().resets, 1u);
-    ASSERT_EQ(Tick(12), "P9PGQS088188");
+    ASSERT_EQ(Tick(), "P9PGQS088188");
     EXPECT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(Sim().Stats().moduleSpeed, 128000u);
     for (int cycle = 0; cycle < 3; ++cycle) {
@@ -196,7 +194,7 @@ TEST_F(AcquisitionSimTest, LostStopByteIsHealedWithinTheCycleWithoutAMessage) {
     // A drain after the lost stop finds the stream going and stops it with one more "8": the
     // one right after it, or, when a loaded machine keeps the module from keeping its pace for
     // a moment, the next one, before the Y block is asked for.
-    const std::string healed = Tick(7);
+    const std::string healed = Tick();
     ASSERT_EQ(healed.size(), 7u) << healed;
     EXPECT_EQ(std::count(healed.begin(), healed.end(), '8'), 5) << healed;
     EXPECT_EQ(healed.substr(0, 3), "088") << healed;

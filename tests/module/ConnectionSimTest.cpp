@@ -232,8 +232,7 @@ TEST_F(ConnectionSimTest, LineThatRefusesAHandshakeSpeedGivesResultsTwoAndThree)
     host.messages.clear();
     EXPECT_EQ(connection.ConnectModule(host, SimComNumber), 3);
     EXPECT_EQ(host.messages, (std::vector<std::string>{"Could not set 128K baud rate."}));
-    ASSERT_TRUE(Sim().WaitForReceived(2, 1000ms));
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Sim().WaitUntilLineRead(2000ms));
     EXPECT_EQ(ReceivedText(), "P9");
     SerialSeam::ClearBaudFailures();
     EXPECT_TRUE(host.profileWrites.empty());
@@ -327,7 +326,7 @@ TEST_F(ConnectionSimTest, TerminateSendsNoStartCommandsAndTheFirstTickCloses) {
 
     module.OnTimer(host);
     EXPECT_EQ(host.closes, 1);
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(Sim().WaitUntilLineRead(2000ms));
     EXPECT_EQ(ReceivedText(), "P9P");
 }
 
