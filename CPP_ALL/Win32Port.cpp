@@ -172,9 +172,7 @@ int CWin32Port::OpenDevice() {
     HANDLE opened = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
-        const int code = MapSystemError();
-        pendingError = code;
-        return code;
+        return FailWithSystemError();
     }
     device = opened;
     return 0;
@@ -242,9 +240,7 @@ int CWin32Port::SetBufferSizes(int rxSize, int xoffLimit, int txSize) {
     Purge(0, 0);
     Purge(1, 0);
     if (!SetCommState(device, controlBlock.get())) {
-        const int code = MapSystemError();
-        pendingError = code;
-        return code;
+        return FailWithSystemError();
     }
     return 0;
 }
@@ -264,38 +260,56 @@ int CWin32Port::SetHandshake(int newInputFlow, int newOutputFlow) {
     }
     dcb.fOutxCtsFlow = 0;
     dcb.fOutxDsrFlow = 0;
+    if (const int refused = SelectInputFlow(dcb, newInputFlow); refused != 0) {
+        return refused;
+    }
+    if (const int refused = SelectOutputFlow(dcb, newOutputFlow); refused != 0) {
+        return refused;
+    }
+    if (!SetCommState(device, controlBlock.get())) {
+        return FailWithSystemError();
+    }
+    inputFlow = newInputFlow;
+    outputFlow = newOutputFlow;
+    return 0;
+}
 
-    switch (newInputFlow) {
+int CWin32Port::SelectInputFlow(DCB& dcb, int flow) {
+    switch (flow) {
         case LINE_NONE:
-            break;
+            return 0;
         case LINE_XONXOFF:
             dcb.fInX = 1;
-            break;
+            return 0;
         case LINE_DTR:
             dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-            break;
+            return 0;
         case LINE_RTS:
             dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-            break;
+            return 0;
         case LINE_DSR:
             pendingError = COM_ERR_UNSUPPORTED;
             return COM_ERR_UNSUPPORTED;
         default:
+            // The code kept for the owner names the input side; the answer is the general one.
             pendingError = COM_ERR_INPUT_FLOW;
             return COM_ERR_FAILED;
     }
-    switch (newOutputFlow) {
+}
+
+int CWin32Port::SelectOutputFlow(DCB& dcb, int flow) {
+    switch (flow) {
         case LINE_NONE:
-            break;
+            return 0;
         case LINE_XONXOFF:
             dcb.fOutX = 1;
-            break;
+            return 0;
         case LINE_CTS:
             dcb.fOutxCtsFlow = 1;
-            break;
+            return 0;
         case LINE_DSR:
             dcb.fOutxDsrFlow = 1;
-            break;
+            return 0;
         case LINE_DCD:
             pendingError = COM_ERR_UNSUPPORTED;
             return COM_ERR_UNSUPPORTED;
@@ -303,14 +317,12 @@ int CWin32Port::SetHandshake(int newInputFlow, int newOutputFlow) {
             pendingError = COM_ERR_SETTING;
             return COM_ERR_SETTING;
     }
-    if (!SetCommState(device, controlBlock.get())) {
-        const int code = MapSystemError();
-        pendingError = code;
-        return code;
-    }
-    inputFlow = newInputFlow;
-    outputFlow = newOutputFlow;
-    return 0;
+}
+
+int CWin32Port::FailWithSystemError() {
+    const int code = MapSystemError();
+    pendingError = code;
+    return code;
 }
 
 int CWin32Port::GetHandshake(int& inputFlowOut, int& outputFlowOut) {

@@ -51,6 +51,11 @@ class CWin32Port : public CComPort {
     // Finishes a write that the driver left in flight, so its record can be used again.
     void FinishWriteInFlight();
     bool HasRecords() const { return controlBlock != nullptr; }
+    // The control-block flags of one side's flow control; 0, or the refusal (recorded too).
+    int SelectInputFlow(DCB& dcb, int flow);
+    int SelectOutputFlow(DCB& dcb, int flow);
+    // Records and answers the code of the system call that just failed.
+    int FailWithSystemError();
     // Records code only when no earlier failure is still waiting to be taken, so that the
     // first, more telling code (a refused open, a bad setting) is the one the owner sees.
     void RecordUnlessPending(int code) {
