@@ -53,13 +53,13 @@ class LinkOverPty : public ::testing::Test {
 TEST_F(LinkOverPty, PutsAFreshPortTo9600WithoutFlowControlAndBackTo19200) {
     using Settings = decltype(PortSettings());
     EXPECT_EQ(std::get<0>(PortSettings()), 19200);
-    auto* link = new CComLink(port.get());
+    auto link = std::make_unique<CComLink>(port.get());
     EXPECT_EQ(PortSettings(), Settings(9600, 'N', 8, 1, 0, 0));
     std::uint16_t flags = 0xFFFF;
     EXPECT_EQ(link->TakeLineErrors(&flags), 0);
     EXPECT_EQ(flags, 0);
 
-    delete link;
+    link.reset();
     EXPECT_EQ(PortSettings(), Settings(19200, 'N', 8, 1, 0, 0));
     EXPECT_EQ(port->PendingError(), 0);
 }

@@ -53,7 +53,7 @@ class LinkOverFakePort : public ::testing::Test {
 TEST(ComLinkLifecycle, BuildsOverAHealthyPortInOrderAndPutsItBackWhenDeleted) {
     FakePort port;
     FindAt19200E72(port);
-    auto* link = new CComLink(&port);
+    auto link = std::make_unique<CComLink>(&port);
     EXPECT_EQ(port.log, (Log{
                             "GetLineParameters",
                             "SetLineParameters 1200 N 8 1",
@@ -65,7 +65,7 @@ TEST(ComLinkLifecycle, BuildsOverAHealthyPortInOrderAndPutsItBackWhenDeleted) {
     EXPECT_EQ(Settings(port), PortSettings(9600, 'N', 8, 1, 0, 0));
 
     port.log.clear();
-    delete link;
+    link.reset();
     // Flow control goes back first, then the line parameters; the port is not closed.
     EXPECT_EQ(port.log, (Log{"SetHandshake 1 12", "SetLineParameters 19200 E 7 2"}));
     EXPECT_EQ(Settings(port), PortSettings(19200, 'E', 7, 2, LINE_XONXOFF, LINE_CTS));
@@ -272,7 +272,7 @@ TEST(LineSettings, StartsAt1200N81AndWithoutALinkReachesNoPort) {
 }
 
 TEST_F(LinkOverFakePort, AttachingSets1200UntilApplyAndRestorePutsTheLinkRateBack) {
-    auto* settings = new CLineSettings(link.get());
+    auto settings = std::make_unique<CLineSettings>(link.get());
     EXPECT_EQ(port.log, (Log{"GetLineParameters", "SetLineParameters 1200 N 8 1"}));
     EXPECT_EQ(settings->SavedBaud(), 9600);
     EXPECT_EQ(port.baud, 1200);
@@ -283,7 +283,7 @@ TEST_F(LinkOverFakePort, AttachingSets1200UntilApplyAndRestorePutsTheLinkRateBac
     EXPECT_EQ(port.baud, 128000);
 
     EXPECT_EQ(settings->Restore(), 0);
-    delete settings;
+    settings.reset();
     EXPECT_EQ(port.baud, 9600);
     EXPECT_EQ(port.parity, 'N');
 }

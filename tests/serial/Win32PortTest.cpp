@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <climits>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -590,7 +591,7 @@ TEST_F(Win32PortTest, AQueueSizeOf65536AtConstructionStillTakesWrites) {
 }
 
 TEST_F(Win32PortTest, CloseEmptiesQueuesDropsLinesAndReportsRefusal) {
-    auto* port = new CWin32Port(kIndex, 4096, 2048, 0);
+    auto port = std::make_unique<CWin32Port>(kIndex, 4096, 2048, 0);
     SerialSeam::Reset();
     SerialSeam::FailCall(SerialCall::CloseHandle, ERROR_GEN_FAILURE, 1);
     EXPECT_EQ(port->Close(), COM_ERR_CLOSE);
@@ -604,7 +605,7 @@ TEST_F(Win32PortTest, CloseEmptiesQueuesDropsLinesAndReportsRefusal) {
     };
     EXPECT_EQ(SerialSeam::CallLog(), expected);
     SerialSeam::Reset();
-    delete port;  // closes for real
+    port.reset();  // closes for real
     EXPECT_EQ(SerialSeam::CallCount(SerialCall::CloseHandle), 1);
     EXPECT_EQ(PortOpenCount[kIndex], 0);
     // The device is free again.
