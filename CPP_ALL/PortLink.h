@@ -3,7 +3,7 @@
 // occurred, and the two snapshots that put a port's settings back as they were found.
 //
 // Ownership: a link and its snapshots never own the port. The owner of the port destroys, in
-// this order, its own CLineSettings (Restore, then delete), the link, then the port. The link
+// this order, its own CLineSettings (Restore, then destroy), the link, then the port. The link
 // holds its own two snapshots by value.
 #pragma once
 

@@ -125,7 +125,8 @@ bool Profile::WriteInt(const char* section, const char* entry, int value) {
     }
 
     // The file replaced keeps its permissions and owner.
-    if (const int failure = ReplaceFileAtomically(target, bytes); failure != 0) {
+    if (const int failure = ReplaceFileAtomically(target, bytes, ForeignOwner::Refuse);
+        failure != 0) {
         return refuse("cannot be written (" + Reason(failure) + ")");
     }
     return true;

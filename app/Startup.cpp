@@ -78,8 +78,7 @@ void EndDisplayCheck() {
     }
 }
 
-void PrepareApplication(const Profile& profile) {
-    ApplyApplicationLook();
+void RouteSerialMessageBoxes() {
     // The serial layer's MessageBoxA is one of the program's boxes, under the caption it gives;
     // it answers OK.
     SetMessageBoxHandler([](const char* text, const char* caption, unsigned) {
@@ -87,6 +86,11 @@ void PrepareApplication(const Profile& profile) {
                            QString::fromUtf8(caption != nullptr ? caption : ""));
         return IDOK;
     });
+}
+
+void PrepareApplication(const Profile& profile) {
+    ApplyApplicationLook();
+    RouteSerialMessageBoxes();
     LoadComDeviceMap(profile, std::cerr);
 }
 

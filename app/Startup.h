@@ -22,8 +22,12 @@ std::optional<int> AnswerInformationOptions(int argc, char** argv, const char* p
 void BeginDisplayCheck(const char* program);
 void EndDisplayCheck();
 
-// To be called once the QApplication exists. Warnings about the profile go to standard error.
+// To be called once the QApplication exists: the application's look, the serial layer's boxes
+// routed to the program's own, and the profile's COM device map. Warnings about the profile go
+// to standard error.
 void PrepareApplication(const Profile& profile);
+// Shows the serial layer's MessageBoxA as one of the program's boxes (part of the above).
+void RouteSerialMessageBoxes();
 
 // The objects that live as long as the program, created once (after the QApplication) and
 // handed by reference to those that use them: the profile, which also loads the COM device map,

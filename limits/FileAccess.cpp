@@ -92,15 +92,15 @@ int CreateTemporary(const std::string& target, std::string& temporary) {
 }
 
 // Gives the new file the permissions of the one it replaces and, should that be another's (root
-// saving a user's file), its owner where the system allows it. A user who may replace another
-// user's file in a shared folder but not give a file away ends up owning the new one, as any
-// editor's save would. Answers 0 or the errno of the call that failed.
-int TakeOverPermissionsAndOwner(int fd, const struct stat& previous) {
+// saving a user's file), its owner; when the system will not give it away, foreignOwner says
+// whether the file becomes the writer's. Answers 0 or the errno of the call that failed.
+int TakeOverPermissionsAndOwner(int fd, const struct stat& previous, ForeignOwner foreignOwner) {
     if (fchmod(fd, previous.st_mode & 07777) != 0) {
         return errno;
     }
     if ((previous.st_uid != geteuid() || previous.st_gid != getegid()) &&
-        fchown(fd, previous.st_uid, previous.st_gid) != 0 && errno != EPERM) {
+        fchown(fd, previous.st_uid, previous.st_gid) != 0 &&
+        !(errno == EPERM && foreignOwner == ForeignOwner::TakeOver)) {
         return errno;
     }
     return 0;
@@ -140,7 +140,8 @@ FileOutcome ReadRegularFile(const std::string& path, std::size_t maxBytes, std::
     return read;
 }
 
-int ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+int ReplaceFileAtomically(const std::string& path, std::string_view bytes,
+                          ForeignOwner foreignOwner) {
     struct stat previous {};
     const bool replacing = stat(path.c_str(), &previous) == 0;
     std::string temporary;
@@ -148,7 +149,7 @@ int ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
     if (fd.Get() < 0) {
         return errno;
     }
-    int failure = replacing ? TakeOverPermissionsAndOwner(fd.Get(), previous) : 0;
+    int failure = replacing ? TakeOverPermissionsAndOwner(fd.Get(), previous, foreignOwner) : 0;
     if (failure == 0) {
         failure = WriteAll(fd.Get(), bytes);
     }

@@ -30,10 +30,16 @@ struct FileOutcome {
 FileOutcome ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes,
                             struct stat* status = nullptr);
 
+// Whose the new file is when the old one is another's and the system will not let it be given
+// away: the replacement is refused, or the file becomes the writer's (as an editor's save does).
+enum class ForeignOwner { Refuse, TakeOver };
+
 // Puts bytes in place of the file at path: written in full to a new file beside it (so that the
 // rename stays within one file system) and renamed over it, so that a reader sees the old file
-// or the new one, never part of either. The new file gets the permissions of the file path
-// names and, where the system allows it, its owner (a symbolic link is followed to learn them,
-// but it is the link that is replaced), or those any new file gets. Answers 0, or the errno of
-// the step that failed; then the old file is untouched and no temporary file is left.
-int ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+// or the new one, never part of either. The new file gets the permissions and the owner of the
+// file path names (a symbolic link is followed to learn them, but it is the link that is
+// replaced; see ForeignOwner for an owner it cannot be given to), or those any new file gets.
+// Answers 0, or the errno of the step that failed; then the old file is untouched and no
+// temporary file is left.
+int ReplaceFileAtomically(const std::string& path, std::string_view bytes,
+                          ForeignOwner foreignOwner);

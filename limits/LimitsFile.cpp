@@ -278,7 +278,8 @@ bool SaveLimitsFile(const std::string& path, const SpectrumStore& store, std::st
 
 bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
     // The path itself is replaced: a symbolic link there gives way to the new file.
-    const int failure = ReplaceFileAtomically(path, content);
+    // A limits file in a bench's shared folder may be another user's: it is saved all the same.
+    const int failure = ReplaceFileAtomically(path, content, ForeignOwner::TakeOver);
     if (failure != 0) {
         error = "Could not write " + path + ": " + SystemReason(failure);
         return false;

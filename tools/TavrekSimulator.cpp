@@ -71,7 +71,8 @@ class TavrekSimulator::Engine {
 
     bool Start(std::string* error);
     void Stop();
-    // Wakes the module's thread: for a stop, or for a read of the line.
+    // Wakes the module's thread: for a stop, or for a read of the line. Called with mutex_
+    // held, which keeps the pipe from being closed under it.
     void Wake();
 
     const SimConfig config_;  // first: the generators are made from it
@@ -215,6 +216,7 @@ bool TavrekSimulator::Engine::OpenWakePipe(std::string* error) {
         *error = ErrnoText("cannot create the wake-up pipe");
         return false;
     }
+    std::lock_guard lock(mutex_);
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
     return true;
@@ -262,6 +264,8 @@ void TavrekSimulator::Engine::RemoveLink() {
 }
 
 void TavrekSimulator::Engine::CloseAll() {
+    // Another thread may be waking the module: the pipe goes under the lock it wakes under.
+    std::lock_guard lock(mutex_);
     for (int* fd : {&master_, &wakeRead_, &wakeWrite_}) {
         if (*fd >= 0) {
             close(*fd);
@@ -311,7 +315,10 @@ bool TavrekSimulator::Engine::Start(std::string* error) {
 void TavrekSimulator::Engine::Stop() {
     if (thread_.joinable()) {
         stopRequested_ = true;
-        Wake();
+        {
+            std::lock_guard lock(mutex_);
+            Wake();
+        }
         thread_.join();
     }
     CloseAll();
@@ -451,8 +458,12 @@ void TavrekSimulator::Engine::TakeHostBytes(bool pollSawBytes, bool readAsked) {
         return;
     }
     if (hostGone_) {
-        hostGone_ = false;  // look again on the next pass
-        return;
+        // Looked at again on the next pass, or at once when a read was asked for: the host
+        // may have opened the line again and written to it since.
+        hostGone_ = false;
+        if (!readAsked) {
+            return;
+        }
     }
     // A read that finds the line empty first takes in whatever the system still held for it, so
     // an asked-for read sees every byte written before it was asked for.

@@ -139,7 +139,7 @@ TEST_F(DialogTest, TheSerialLayersMessageBoxIsOneOfTheProgramsBoxesUnderItsOwnCa
         }
     });
     guard.start(5000);
-    PrepareApplication(profile_);
+    RouteSerialMessageBoxes();
     EXPECT_EQ(MessageBoxA(GetFocus(), "Port in use.", "Library Error", MB_OK), IDOK);
     SetMessageBoxHandler({});
     ASSERT_EQ(seen.size(), 1u);

@@ -511,7 +511,8 @@ TEST_F(DialogTest, AControlRedrawingItselfDoesNotRunThePlotsPaint) {
         label->update();
     }
     Radio(IDC_ERRORDATA)->click();
-    // The caret blinks in the focused edit: wait until the edit has been redrawn for it twice.
+    // The caret blinks in the focused edit: wait until the edit has been redrawn for the focus
+    // and then twice for the caret.
     PaintCounter stepPaints(Edit(IDC_STEPSIZE));
     Edit(IDC_STEPSIZE)->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return stepPaints.count >= 3; }, 5000));

@@ -67,7 +67,7 @@ TEST_F(FileAccessTest, ReadTakesAFileOfExactlyTheCapAndNothingThatIsNoRegularFil
 TEST_F(FileAccessTest, ReplacementTakesTheModeAndOwnerItShould) {
     const std::string fresh = folder_.Path("fresh");
     const mode_t saved = ::umask(027);
-    const int failure = ReplaceFileAtomically(fresh, "new\n");
+    const int failure = ReplaceFileAtomically(fresh, "new\n", ForeignOwner::Refuse);
     ::umask(saved);
     ASSERT_EQ(failure, 0);
     struct stat info {};
@@ -80,7 +80,7 @@ TEST_F(FileAccessTest, ReplacementTakesTheModeAndOwnerItShould) {
     ASSERT_EQ(::chmod(target.c_str(), 0604), 0);
     const std::string link = folder_.Path("link");
     ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-    ASSERT_EQ(ReplaceFileAtomically(link, "through\n"), 0);
+    ASSERT_EQ(ReplaceFileAtomically(link, "through\n", ForeignOwner::Refuse), 0);
     ASSERT_EQ(::lstat(link.c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
     EXPECT_EQ(info.st_mode & 07777, 0604u);
@@ -91,21 +91,23 @@ TEST_F(FileAccessTest, ReplacementTakesTheModeAndOwnerItShould) {
         GTEST_SKIP() << "keeping another user's ownership needs root";
     }
     ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(ReplaceFileAtomically(target, "root saved this\n"), 0);
+    ASSERT_EQ(ReplaceFileAtomically(target, "root saved this\n", ForeignOwner::Refuse), 0);
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 65534u);
     EXPECT_EQ(info.st_gid, 65534u);
     EXPECT_EQ(info.st_mode & 07777, 0604u);
     EXPECT_EQ(ReadText(target), "root saved this\n");
 
-    // Someone who may replace another's file in a shared folder but may not give a file away
-    // gets a file of their own, as an editor's save does, rather than a refusal.
+    // Someone who may replace another's file in a shared folder but may not give a file away is
+    // refused, or gets a file of their own as an editor's save does: as the caller chooses.
     ASSERT_EQ(::chmod(folder_.Path().c_str(), 0777), 0);
     const std::string shared = folder_.Path("shared");
     WriteText(shared, "root's\n");
     ASSERT_EQ(::chmod(shared.c_str(), 0666), 0);
-    EXPECT_TRUE(
-        CheckAsUnprivilegedUser([&] { return ReplaceFileAtomically(shared, "bench\n") == 0; }));
+    EXPECT_TRUE(CheckAsUnprivilegedUser([&] {
+        return ReplaceFileAtomically(shared, "mine?\n", ForeignOwner::Refuse) == EPERM &&
+               ReplaceFileAtomically(shared, "bench\n", ForeignOwner::TakeOver) == 0;
+    }));
     ASSERT_EQ(::stat(shared.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 65534u);
     EXPECT_EQ(info.st_mode & 07777, 0666u);
