@@ -20,6 +20,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "PtyLineSpeed.h"
 #include "SignalGenerator.h"
@@ -84,6 +85,8 @@ class TavrekSimulator::Engine {
     std::deque<std::string> events_;
     std::size_t eventsDropped_ = 0;
     SimStats stats_;
+    // Asked for by FallSilentNow; taken by the module's thread.
+    bool silenceAsked_ = false;
     // Line reads asked for by WaitUntilLineRead, and those done since.
     std::uint64_t lineReadsAsked_ = 0;
     std::uint64_t lineReadsDone_ = 0;
@@ -371,6 +374,14 @@ void TavrekSimulator::Engine::Run() {
 }
 
 void TavrekSimulator::Engine::DoWhatIsDue(Clock::time_point now) {
+    bool silenceAsked = false;
+    {
+        std::lock_guard lock(mutex_);
+        silenceAsked = std::exchange(silenceAsked_, false);
+    }
+    if (silenceAsked && !silent_) {
+        BeginSilence(now);
+    }
     if (silent_ && resumeAt_ && now >= *resumeAt_) {
         EndSilence(now);
     }
@@ -915,6 +926,12 @@ bool TavrekSimulator::WaitForReceived(std::size_t count, std::chrono::millisecon
     return engine_->receivedChanged_.wait_for(lock, timeout, [&] {
         return engine_->receivedDropped_ + engine_->received_.size() >= count;
     });
+}
+
+void TavrekSimulator::FallSilentNow() {
+    std::lock_guard lock(engine_->mutex_);
+    engine_->silenceAsked_ = true;
+    engine_->Wake();
 }
 
 bool TavrekSimulator::WaitUntilLineRead(std::chrono::milliseconds timeout) {

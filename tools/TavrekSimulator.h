@@ -173,6 +173,10 @@ class TavrekSimulator {
     std::vector<std::string> EventsSince(std::size_t index) const;
 
     SimStats Stats() const;
+    // The module falls silent now, as the silent-after-blocks fault would make it (the fault's
+    // resume time applies), for a test that must choose the moment itself rather than count on
+    // how many blocks a stream runs to before the host's stop reaches it.
+    void FallSilentNow();
     // Replaces the signal of an axis while running; its sample index runs on.
     void SetAxisSignal(SimAxis axis, const AxisSignal& signal);
 

@@ -127,12 +127,15 @@ TEST_F(AcquisitionSimTest, TonesOfEachAxisShowAtTheirBinsWithThePredictedLevels)
 
 TEST_F(AcquisitionSimTest, SilentModuleTimesOutAndTheNextCycleCompletes) {
     SimConfig config = TwoTones();
-    config.faults.silentAfterBlocks = 2;  // quiet from the second cycle's X block on
-    // Well after the host has given up, even when a loaded machine makes it late.
+    // Quiet from the second cycle on, until well after the host has given up, even when a
+    // loaded machine makes it late.
     config.faults.resumeAfterSeconds = 4.0;
     Connect(config);
     ASSERT_EQ(Tick(), "088188");
+    ASSERT_TRUE(host.messages.empty());
     const SpectrumArray shownX = store.shownX;
+    Sim().FallSilentNow();
+    ASSERT_TRUE(WaitUntil([&] { return Sim().Stats().silent; }, 2000ms));
 
     const std::size_t before = Sim().Received().size();
     std::size_t sentBeforeMessage = 0;
