@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "ModuleConnection.h"
-#include "WholeNumber.h"
+#include "NumberText.h"
 
 const char* const CheckHelpText =
     R"(Usage: sorvell-check [--port N | --device PATH] [--cycles N] [--warm-up N] [--limits FILE]
@@ -57,7 +57,7 @@ using ValueSetter = bool (*)(const std::string& name, const std::string& value,
 
 bool SetPort(const std::string&, const std::string& value, ParsedOptions& parsed,
              std::string& error) {
-    const std::optional<int> port = ParseWholeNumber<int>(value);
+    const std::optional<int> port = ParseNumberText<int>(value);
     if (!port || *port < 1 || *port > HighestPortNumber) {
         error = "--port takes a COM port number from 1 to " + std::to_string(HighestPortNumber) +
                 ", not \"" + value + "\"";
@@ -80,7 +80,7 @@ bool SetDevice(const std::string&, const std::string& value, ParsedOptions& pars
 template <int CheckOptions::*Count, int Lowest>
 bool SetCount(const std::string& name, const std::string& value, ParsedOptions& parsed,
               std::string& error) {
-    const std::optional<int> count = ParseWholeNumber<int>(value);
+    const std::optional<int> count = ParseNumberText<int>(value);
     if (!count || *count < Lowest) {
         error = name + " takes a whole number from " + std::to_string(Lowest) + ", not \"" + value +
                 "\"";

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "FileAccess.h"
-#include "WholeNumber.h"
+#include "NumberText.h"
 
 namespace {
 
@@ -95,7 +95,7 @@ std::optional<LimitsRow> ReadRow(std::string_view line, std::string& what) {
         return std::nullopt;
     }
     const std::string_view axis = fields[0];
-    const std::optional<int> entry = ParseWholeNumber<int>(fields[1]);
+    const std::optional<int> entry = ParseNumberText<int>(fields[1]);
     const std::optional<double> maxDb = ParseDb(fields[2]);
     const std::optional<double> minDb = ParseDb(fields[3]);
     if (axis != "X" && axis != "Y") {

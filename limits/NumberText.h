@@ -7,10 +7,10 @@
 #include <string_view>
 #include <system_error>
 
-// The number all of text spells in from_chars' form (no leading '+', no blanks), or none: empty
-// text, anything after the number or a number beyond T's range gives none.
+// The number the whole of text spells in from_chars' form (no leading '+', no blanks), or none:
+// empty text, anything after the number or a number beyond T's range gives none.
 template <typename T>
-std::optional<T> ParseWholeNumber(std::string_view text) {
+std::optional<T> ParseNumberText(std::string_view text) {
     T value{};
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -20,10 +20,10 @@ std::optional<T> ParseWholeNumber(std::string_view text) {
     return value;
 }
 
-// As ParseWholeNumber, and none for an infinity or a NaN, which are spelt "inf" and "nan".
+// As ParseNumberText, and none for an infinity or a NaN, which are spelt "inf" and "nan".
 template <typename T>
 std::optional<T> ParseFiniteNumber(std::string_view text) {
-    const std::optional<T> value = ParseWholeNumber<T>(text);
+    const std::optional<T> value = ParseNumberText<T>(text);
     if (value && !std::isfinite(*value)) {
         return std::nullopt;
     }
