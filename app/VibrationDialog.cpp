@@ -22,8 +22,8 @@
 #include "ApplicationLook.h"
 #include "DataExchange.h"
 #include "DialogUnits.h"
+#include "FileShortcuts.h"
 #include "LimitEditor.h"
-#include "LimitsShortcuts.h"
 #include "PortSelectionDialog.h"
 #include "Profile.h"
 #include "ProgramMessageBox.h"
@@ -197,8 +197,9 @@ CVibrationDialog::CVibrationDialog(SpectrumStore& store, ModuleSession& session,
     setMouseTracking(true);
     m_hIcon = ApplicationIcon();
     CreateControls();
-    // Limits files by keyboard only (Ctrl+S, Ctrl+O, Ctrl+E); owned by the dialog.
-    new LimitsShortcuts(*this, store_, *this);
+    // Limits files and recordings by keyboard only (Ctrl+S, Ctrl+O, Ctrl+E, Ctrl+R); owned by
+    // the dialog.
+    new FileShortcuts(*this, store_, *this, session_);
 }
 
 CVibrationDialog::~CVibrationDialog() = default;

@@ -46,6 +46,8 @@ struct AcquisitionCycle::Buffers {
     std::array<double, CycleEntries> pendingX{};
     AveragingState averagingX{};
     AveragingState averagingY{};
+    // The running cycle's raw bytes, for the observer.
+    CycleBlocks blocks{};
 };
 
 AcquisitionCycle::AcquisitionCycle() : buffers_(std::make_unique<Buffers>()) {}
@@ -123,11 +125,10 @@ bool AcquisitionCycle::RunCycle(ModuleHost& host, ModuleConnection& connection,
         Abandon(y, host, connection);
         return false;
     }
-    std::copy_n(b.analysisOutput.begin(), CycleEntries, store.liveY.begin());
-    std::copy_n(b.pendingX.begin(), CycleEntries, store.liveX.begin());
-
-    std::copy_n(store.liveY.begin(), CycleEntries, store.shownY.begin());
-    std::copy_n(store.liveX.begin(), CycleEntries, store.shownX.begin());
+    StoreCycle(store);
+    if (observer_ != nullptr) {
+        observer_->CycleCompleted(b.blocks);
+    }
     host.InvalidateClient();
     if (DrainStoppingStream(link, receiveBuffer, ReceiveBufferSize, clock) ==
         DrainResult::Streaming) {
@@ -135,6 +136,37 @@ bool AcquisitionCycle::RunCycle(ModuleHost& host, ModuleConnection& connection,
         return false;
     }
     return true;
+}
+
+void AcquisitionCycle::StoreCycle(SpectrumStore& store) {
+    Buffers& b = *buffers_;
+    std::copy_n(b.analysisOutput.begin(), CycleEntries, store.liveY.begin());
+    std::copy_n(b.pendingX.begin(), CycleEntries, store.liveX.begin());
+
+    std::copy_n(store.liveY.begin(), CycleEntries, store.shownY.begin());
+    std::copy_n(store.liveX.begin(), CycleEntries, store.shownX.begin());
+}
+
+void AcquisitionCycle::AnalyseRecordedCycle(const CycleBlocks& blocks, ModuleHost& host,
+                                            SpectrumStore& store) {
+    Buffers& b = *buffers_;
+    store.sampleCount = BlockSampleCount;
+    AnalyseBlock(Axis::X, blocks.x.data());
+    std::copy_n(b.analysisOutput.begin(), CycleEntries, b.pendingX.begin());
+    AnalyseBlock(Axis::Y, blocks.y.data());
+    StoreCycle(store);
+    host.InvalidateClient();
+}
+
+void AcquisitionCycle::AnalyseBlock(Axis axis, const std::uint8_t* bytes) {
+    Buffers& b = *buffers_;
+    for (int i = 0; i < BlockSampleCount; ++i) {
+        b.sampleBlock[i] = bytes[i] * VoltsPerStep;
+    }
+    const std::span<double> block = std::span(b.sampleBlock).first(BlockSampleCount);
+    ApplyWindow(block, BlockSampleCount);
+    ComputeSpectrum(block, b.analysisOutput, BlockSampleCount, MovingMean, 0,
+                    axis == Axis::X ? b.averagingX : b.averagingY);
 }
 
 void AcquisitionCycle::Abandon(Outcome outcome, ModuleHost& host, ModuleConnection& connection) {
@@ -182,13 +214,10 @@ AcquisitionCycle::Outcome AcquisitionCycle::AcquireAxis(Axis axis, CComLink& lin
         return Outcome::TimedOut;
     }
 
-    for (int i = 0; i < BlockSampleCount; ++i) {
-        b.sampleBlock[i] = static_cast<unsigned char>(receiveBuffer[i]) * VoltsPerStep;
-    }
-    const std::span<double> block = std::span(b.sampleBlock).first(BlockSampleCount);
-    ApplyWindow(block, BlockSampleCount);
-    ComputeSpectrum(block, b.analysisOutput, BlockSampleCount, MovingMean, 0,
-                    axis == Axis::X ? b.averagingX : b.averagingY);
+    auto& raw = axis == Axis::X ? b.blocks.x : b.blocks.y;
+    std::memcpy(raw.data(), receiveBuffer, raw.size());
+    (axis == Axis::X ? b.blocks.msX : b.blocks.msY) = clock.SteadyMs();
+    AnalyseBlock(axis, raw.data());
 
     if (DrainStoppingStream(link, receiveBuffer, ReceiveBufferSize, clock) ==
         DrainResult::Streaming) {

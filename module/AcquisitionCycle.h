@@ -35,6 +35,23 @@ inline constexpr const char* AcquisitionTimeoutText = "Acquisition timeout. Clic
 inline constexpr const char* OverflowTextX = "Array overflow error 1.";
 inline constexpr const char* OverflowTextY = "Array overflow error 2.";
 
+// The module's raw bytes of a cycle that completed, in the order received, and the steady time
+// (ModuleClock::SteadyMs) at which each block was complete.
+struct CycleBlocks {
+    std::array<std::uint8_t, BlockSampleCount> x{};
+    std::array<std::uint8_t, BlockSampleCount> y{};
+    std::int64_t msX = 0;
+    std::int64_t msY = 0;
+};
+
+// Told of every cycle that completes, just before the window is invalidated for it (a recording
+// keeps what the module sent). A cycle that timed out or was abandoned is not reported.
+class CycleObserver {
+  public:
+    virtual ~CycleObserver() = default;
+    virtual void CycleCompleted(const CycleBlocks& blocks) = 0;
+};
+
 // One acquisition cycle per timer tick: asks the module for a block of the X axis and one of
 // the Y axis, turns each into a spectrum and puts both into the store. Everything it works on
 // lives as long as this object; a tick allocates nothing.
@@ -58,6 +75,14 @@ class AcquisitionCycle {
     // it asks for samples.
     bool reconnectPending = false;
 
+    // The observer told of each completed cycle (none by default); it must outlive the cycle
+    // or be taken away first.
+    void SetObserver(CycleObserver* observer) { observer_ = observer; }
+
+    // A cycle of blocks that the module sent earlier (a recording): the same conversion,
+    // analysis, averaging and store as a live cycle, then the window is invalidated.
+    void AnalyseRecordedCycle(const CycleBlocks& blocks, ModuleHost& host, SpectrumStore& store);
+
     const AveragingState& AveragingX() const;
     const AveragingState& AveragingY() const;
 
@@ -80,6 +105,11 @@ class AcquisitionCycle {
                         char* receiveBuffer, char* chunk);
     Outcome GatherBlock(Axis axis, CComLink& link, ModuleHost& host, ModuleClock& clock,
                         char* receiveBuffer, char* chunk, int sampleCount);
+    // Bytes to volts, window and spectrum with the axis's averaging; the levels go to
+    // analysisOutput.
+    void AnalyseBlock(Axis axis, const std::uint8_t* bytes);
+    // Both axes' levels into the store, as the plots take them at the next paint.
+    void StoreCycle(SpectrumStore& store);
     // Ends a cycle that did not complete: after a timeout "8", the message and a reconnection at
     // the next tick; when the window is closing "8" and the connection released, no message.
     void Abandon(Outcome outcome, ModuleHost& host, ModuleConnection& connection);
@@ -87,4 +117,5 @@ class AcquisitionCycle {
     std::unique_ptr<Buffers> buffers_;
     // Whether the module was asked for a block and not yet told to stop.
     bool moduleStreaming_ = false;
+    CycleObserver* observer_ = nullptr;
 };

@@ -76,6 +76,8 @@ class ModuleConnection {
     CLineSettings* Settings() const { return moduleSettings.get(); }
 
     bool TerminateRequested() const { return portNumber == TerminatePortNumber; }
+    // The COM number the module was last reached on; 0 before that.
+    int ConnectedNumber() const { return connectedNumber_; }
 
     // The number that the Port Selection dialog shows and returns; 1000 asks to terminate.
     // Stays 0 when the first attempt succeeds.

@@ -16,6 +16,8 @@ class TavrekModule final : public ModuleSession {
     void ClearBusy() override;
     void ConnectAtStartup(ModuleHost& host) override;
     void OnTimer(ModuleHost& host) override;
+    void SetCycleObserver(CycleObserver* observer) override { cycle_.SetObserver(observer); }
+    std::string DeviceName() const override;
 
     ModuleConnection& Connection() { return connection_; }
     AcquisitionCycle& Acquisition() { return cycle_; }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "AcquisitionCycle.h"
 #include "ModuleSession.h"
 #include "Profile.h"
 #include "ProgramMessageBox.h"
@@ -37,8 +38,12 @@ class FakeSession final : public ModuleSession {
         }
     }
 
+    void SetCycleObserver(CycleObserver* newObserver) override { observer = newObserver; }
+    std::string DeviceName() const override { return "COM3 (/dev/ttyFAKE0)"; }
+
     std::vector<std::string> calls;
     int ticks = 0;
+    CycleObserver* observer = nullptr;
     std::function<void(ModuleHost&)> onConnect;
     std::function<void(ModuleHost&)> onTimer;
 };

@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "AcquisitionCycle.h"
+#include "CycleRecorder.h"
 #include "ModuleConnection.h"
 #include "ModuleFakes.h"
 #include "ModuleIo.h"
 #include "PortLink.h"
 #include "Spectrum.h"
 #include "SpectrumStore.h"
+#include "TemporaryFolder.h"
 
 namespace {
 
@@ -147,6 +149,54 @@ TEST_F(AcquisitionCycleTest, CompletedCycleAsksForBothAxesAndShowsBothSpectra) {
     // Entries the analysis does not write are copied as 0.0; the rest of the arrays is untouched.
     EXPECT_EQ(store.shownX[40], 0.0);
     EXPECT_EQ(store.maxLimitX[10], DefaultMaxLimit);
+}
+
+TEST_F(AcquisitionCycleTest, ARecordingKeepsTheCompletedCyclesBytesAndPlaysBackToTheirSpectra) {
+    TemporaryFolder folder;
+    ASSERT_TRUE(folder.Create("sorvell-cycle-recording"));
+    std::vector<std::string> failures;
+    CycleRecorder recorder(clock, "1.0", [&](const std::string& why) { failures.push_back(why); });
+    std::string error;
+    ASSERT_TRUE(recorder.Start(folder.Path("r.csv"), "/dev/ttyUSB0", error)) << error;
+    cycle.SetObserver(&recorder);
+
+    std::vector<SpectrumStore> shown;
+    for (int round = 0; round < 3; ++round) {
+        module->blocks[0] = Ramp(64, 10 + round * 7, 3);
+        Tick();
+        shown.push_back(store);
+    }
+    // A cycle that times out in Y is not kept.
+    module->silent[1] = true;
+    Tick();
+    ASSERT_EQ(host.messages.size(), 1u);
+    recorder.Stop();
+    EXPECT_EQ(recorder.Cycles(), 3);
+
+    Recording recording;
+    ASSERT_TRUE(ReadRecording(folder.Path("r.csv"), recording, error)) << error;
+    ASSERT_EQ(recording.blocks.size(), 6u);
+    EXPECT_TRUE(failures.empty());
+    AcquisitionCycle replay;
+    SpectrumStore replayed;
+    FakeHost replayHost;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const RecordedBlock& x = recording.blocks[2 * i];
+        const RecordedBlock& y = recording.blocks[2 * i + 1];
+        EXPECT_EQ(x.cycle, static_cast<long long>(i + 1));
+        EXPECT_EQ(Bytes(x.samples.begin(), x.samples.end()),
+                  Ramp(64, 10 + static_cast<int>(i) * 7, 3));
+        EXPECT_EQ(Bytes(y.samples.begin(), y.samples.end()), module->blocks[1]);
+        EXPECT_LT(x.ms, y.ms);
+        CycleBlocks blocks;
+        blocks.x = x.samples;
+        blocks.y = y.samples;
+        replay.AnalyseRecordedCycle(blocks, replayHost, replayed);
+        EXPECT_EQ(replayed.shownX, shown[i].shownX) << "cycle " << i + 1;
+        EXPECT_EQ(replayed.shownY, shown[i].shownY) << "cycle " << i + 1;
+    }
+    EXPECT_EQ(replayHost.invalidations, 3);
+    cycle.SetObserver(nullptr);
 }
 
 TEST_F(AcquisitionCycleTest, ByteValuesBecomeVolts) {

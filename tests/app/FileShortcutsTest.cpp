@@ -11,12 +11,14 @@
 #include <sstream>
 
 #include "DialogFixture.h"
+#include "FileShortcuts.h"
 #include "LimitsFile.h"
-#include "LimitsShortcuts.h"
+#include "Recording.h"
+#include "SystemClock.h"
 
 namespace {
 
-class LimitsShortcutsTest : public DialogTest {
+class FileShortcutsTest : public DialogTest {
   protected:
     // Presses keys on target and answers the file dialog they open with path (or cancels it when
     // path is empty); beforeAnswer runs just before. Answers the folder the file dialog opened in,
@@ -88,14 +90,14 @@ class LimitsShortcutsTest : public DialogTest {
     }
 };
 
-TEST_F(LimitsShortcutsTest, SavedLimitsComeBackWithLoadAndABadFileChangesNothing) {
+TEST_F(FileShortcutsTest, SavedLimitsComeBackWithLoadAndABadFileChangesNothing) {
     ShowActive();
     store_.maxLimitX[10] = -3.25;
     store_.minLimitY[31] = -77.5;
     const QString opened = PressAndChoose(&dialog_, Qt::Key_S, File("bench.csv"));
     EXPECT_FALSE(opened.isEmpty()) << "Ctrl+S opened no file dialog";
     ASSERT_TRUE(QFile::exists(File("bench.csv")));
-    auto* shortcuts = dialog_.findChild<LimitsShortcuts*>();
+    auto* shortcuts = dialog_.findChild<FileShortcuts*>();
     ASSERT_NE(shortcuts, nullptr);
     EXPECT_EQ(shortcuts->LastFolder(), dir_.path());
 
@@ -126,7 +128,7 @@ TEST_F(LimitsShortcutsTest, SavedLimitsComeBackWithLoadAndABadFileChangesNothing
     EXPECT_EQ(messages_.size(), 1u);
 }
 
-TEST_F(LimitsShortcutsTest, ExportWritesWhatThePlotsShowAndAFailedWriteSaysWhy) {
+TEST_F(FileShortcutsTest, ExportWritesWhatThePlotsShowAndAFailedWriteSaysWhy) {
     ShowActive();
     store_.shownX[5] = -12.5;
     store_.errorY[31] = 3.0;
@@ -155,6 +157,75 @@ TEST_F(LimitsShortcutsTest, ExportWritesWhatThePlotsShowAndAFailedWriteSaysWhy) 
     EXPECT_EQ(messages_[0],
               "Could not write " + File("view.csv").toStdString() + ": File too large");
     EXPECT_EQ(ReadText(File("view.csv")), text);
+}
+
+TEST_F(FileShortcutsTest, CtrlRRecordsTheCyclesOfItsTimeUnderATitleThatSaysSo) {
+    // Every tick completes a cycle whose X block starts with the tick's number.
+    SystemClock clock;
+    CycleBlocks blocks;
+    blocks.y.fill(200);
+    session_.onTimer = [&](ModuleHost& host) {
+        blocks.x.fill(7);
+        blocks.x[0] = static_cast<std::uint8_t>(session_.ticks);
+        blocks.msX = blocks.msY = clock.SteadyMs();
+        if (session_.observer != nullptr) {
+            session_.observer->CycleCompleted(blocks);
+        }
+        host.InvalidateClient();
+    };
+    ShowActive();
+    ASSERT_TRUE(TicksPass(2));
+    Edit(1001)->setFocus();
+    PressAndChoose(Edit(1001), Qt::Key_R, File("part.csv"));
+    ASSERT_NE(session_.observer, nullptr) << "Ctrl+R started no recording";
+    EXPECT_EQ(dialog_.windowTitle(),
+              QStringLiteral("Sorvell Vibration Analysis - recording to part.csv"));
+    const int firstTick = session_.ticks + 1;
+    ASSERT_TRUE(TicksPass(3));
+    // Pressed again, it ends the recording without asking anything.
+    dialog_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog_));
+    QTest::keyClick(&dialog_, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(session_.observer, nullptr);
+    EXPECT_EQ(dialog_.windowTitle(), QStringLiteral("Sorvell Vibration Analysis"));
+    const int lastTick = session_.ticks;
+    ASSERT_TRUE(TicksPass(2));
+
+    Recording recording;
+    std::string error;
+    ASSERT_TRUE(ReadRecording(QFile::encodeName(File("part.csv")).toStdString(), recording, error))
+        << error;
+    ASSERT_EQ(recording.blocks.size(), 2u * static_cast<std::size_t>(lastTick - firstTick + 1));
+    for (std::size_t i = 0; i < recording.blocks.size(); i += 2) {
+        EXPECT_EQ(recording.blocks[i].cycle, static_cast<long long>(i / 2 + 1));
+        EXPECT_EQ(recording.blocks[i].samples[0], firstTick + static_cast<int>(i / 2));
+        EXPECT_EQ(recording.blocks[i + 1].samples[63], 200);
+    }
+    EXPECT_NE(ReadText(File("part.csv")).find("# device COM3 (/dev/ttyFAKE0)\n"),
+              std::string::npos);
+    EXPECT_TRUE(messages_.empty());
+
+    // A write that fails ends the recording with one message; what was written stays.
+    PressAndChoose(&dialog_, Qt::Key_R, File("full.csv"));
+    ASSERT_TRUE(TicksPass(2));
+    const std::size_t kept = ReadText(File("full.csv")).size();
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = kept;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const bool failed = QTest::qWaitFor([&] { return !messages_.empty(); }, 5000);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(messages_,
+              (std::vector<std::string>{"Could not write " + File("full.csv").toStdString() +
+                                        ": File too large; the recording stops here"}));
+    EXPECT_EQ(session_.observer, nullptr);
+    EXPECT_EQ(dialog_.windowTitle(), QStringLiteral("Sorvell Vibration Analysis"));
+    EXPECT_TRUE(ReadRecording(QFile::encodeName(File("full.csv")).toStdString(), recording, error))
+        << error;
 }
 
 }  // namespace
