@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ComDeviceMap.h"
 #include "ModuleHost.h"
 
 class CComPort;
@@ -13,7 +14,7 @@ inline constexpr const char* ProfileSection = "MySorvellAp";
 inline constexpr const char* ProfilePortEntry = "SorvellComPort";
 inline constexpr int DefaultPortNumber = 3;
 // Highest COM number the program opens; COM1..COM16 are port indices 0..15.
-inline constexpr int HighestPortNumber = 16;
+inline constexpr int HighestPortNumber = HighestComNumber;
 // portNumber value meaning that the user asked to terminate the program.
 inline constexpr int TerminatePortNumber = 1000;
 

@@ -93,16 +93,20 @@ TEST_F(DialogTest, AnUnwritableProfileStillGetsTheTypedPortTriedAndSaysSoOnce) {
     EXPECT_EQ(
         messages_,
         (std::vector<std::string>{
-            "Could not open port.\nDevice: " + missing + "3 (COM3)\nNo such file or directory.",
+            "Could not open port.\nDevice: " + missing +
+                "3 (COM3)\nNo such file or directory. Choose your adapter in the list of the next "
+                "dialog.",
             "The port number could not be saved: " + profile_.Path().toStdString() +
                 " is read-only.",
-            "Could not open port.\nDevice: " + missing + "7 (COM7)\nNo such file or directory."}));
+            "Could not open port.\nDevice: " + missing +
+                "7 (COM7)\nNo such file or directory. Choose your adapter in the list of the next "
+                "dialog."}));
     EXPECT_EQ(profile_.GetInt("MySorvellAp", "SorvellComPort", 0), 3);
 }
 
 TEST_F(DialogTest, AFailureBoxCarriesTheDeviceAndTheReasonAsItsSecondaryText) {
     SetProgramMessageHook({});  // the program's own message boxes
-    CVibrationDialog dialog(store_, session_, profile_);
+    CVibrationDialog dialog(store_, session_, profile_, ports_);
     QString text;
     QString informative;
     QTimer timer;

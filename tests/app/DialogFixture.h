@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "FakePortList.h"
 #include "ModuleSession.h"
 #include "Profile.h"
 #include "ProgramMessageBox.h"
@@ -96,6 +97,7 @@ class DialogTest : public ::testing::Test {
     Profile profile_{dir_.path() + QStringLiteral("/sorvell.ini")};
     SpectrumStore store_;
     FakeSession session_;
-    CVibrationDialog dialog_{store_, session_, profile_};
+    FixedPortList ports_;
+    CVibrationDialog dialog_{store_, session_, profile_, ports_};
     std::vector<std::string> messages_;
 };

@@ -172,7 +172,8 @@ class LineFaultsE2ETest : public ::testing::Test {
             if (prepare) {
                 prepare(session);
             }
-            CVibrationApp app(store, session, profile);
+            SystemPortListSource ports;
+            CVibrationApp app(store, session, profile, ports);
             EXPECT_FALSE(app.InitInstance());
         }
         return Clock::now();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ComDeviceMap.h"
+#include "FakePortList.h"
 #include "PortSelectionDialog.h"
 #include "Profile.h"
 #include "SpectrumStore.h"
@@ -88,6 +89,9 @@ class StartupE2ETest : public ::testing::Test {
     }
     ~StartupE2ETest() override { ClearComDeviceMap(); }
 
+    // The ports the Port Selection dialog lists.
+    FixedPortList ports_;
+
     QString ProfilePath() const { return dir_.path() + QStringLiteral("/sorvell.ini"); }
 
     int SavedPort() const {
@@ -101,7 +105,7 @@ class StartupE2ETest : public ::testing::Test {
         PrepareApplication(profile);
         SystemClock clock;
         TavrekModule module(store, clock);
-        CVibrationApp app(store, module, profile);
+        CVibrationApp app(store, module, profile, ports_);
         EXPECT_FALSE(app.InitInstance());
     }
 
