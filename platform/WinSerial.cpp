@@ -28,6 +28,7 @@
 #include "ComDeviceMap.h"
 #include "SerialMapping.h"
 #include "TermiosLine.h"
+#include "UniqueFd.h"
 #include "WinSerial.h"
 #ifdef SORVELL_SERIAL_SEAM
 #include "SerialSeam.h"
@@ -327,24 +328,6 @@ BOOL ModemBits(Device& device, unsigned long request, int bits) {
     return TRUE;
 }
 
-// Closes a descriptor on every way out of an open that does not hand it over.
-class DescriptorGuard {
-  public:
-    explicit DescriptorGuard(int fd) : fd_(fd) {}
-    ~DescriptorGuard() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    DescriptorGuard(const DescriptorGuard&) = delete;
-    DescriptorGuard& operator=(const DescriptorGuard&) = delete;
-    int get() const { return fd_; }
-    void release() { fd_ = -1; }
-
-  private:
-    int fd_;
-};
-
 // Refused opens set the last error and answer INVALID_HANDLE_VALUE; may throw std::bad_alloc,
 // which leaves no descriptor open.
 HANDLE OpenTerminal(int comNumber) {
@@ -360,50 +343,50 @@ HANDLE OpenTerminal(int comNumber) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return INVALID_HANDLE_VALUE;
     }
-    DescriptorGuard fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
+    UniqueFd fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.Get() < 0) {
         SetLastError(Win32Error(errno));
         return INVALID_HANDLE_VALUE;
     }
     // The same device as the one checked, and a terminal.
     struct stat opened {};
     termios probe{};
-    if (fstat(fd.get(), &opened) != 0 || !S_ISCHR(opened.st_mode) ||
-        opened.st_rdev != named.st_rdev || tcgetattr(fd.get(), &probe) != 0) {
+    if (fstat(fd.Get(), &opened) != 0 || !S_ISCHR(opened.st_mode) ||
+        opened.st_rdev != named.st_rdev || tcgetattr(fd.Get(), &probe) != 0) {
         SetLastError(ERROR_INVALID_FUNCTION);
         return INVALID_HANDLE_VALUE;
     }
     // Unshared, as a Win32 serial open is: the lock keeps other processes out (root included,
     // which TIOCEXCL does not stop). Closing the descriptor drops it.
-    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         SetLastError(Win32Error(errno));
         return INVALID_HANDLE_VALUE;
     }
 
     auto device = std::make_unique<Device>();
-    device->fd = fd.get();
+    device->fd = fd.Get();
     // Raw at once, with the terminal's own settings, so nothing is held back for a newline; a
     // terminal left at speed 0 has no rate to keep and gets one.
     TerminalLine line;
-    if (ReadTerminalLine(fd.get(), line) == 0) {
+    if (ReadTerminalLine(fd.Get(), line) == 0) {
         if (line.baud == 0) {
             line.baud = kSpeedForSpeedZero;
         }
         line.xonOutput = line.xonInput = false;
-        ApplyTerminalLine(fd.get(), line);
+        ApplyTerminalLine(fd.Get(), line);
     } else {
         line.baud = kSpeedForSpeedZero;
     }
     device->dcb = DcbFromLine(line);
-    AskForLowLatency(fd.get());
+    AskForLowLatency(fd.Get());
     CounterErrors(*device);
 
     DeviceTable& table = Devices();
     const std::uintptr_t id = table.lastId + 1;
     table.devices.emplace(id, std::move(device));
     table.lastId = id;
-    ioctl(fd.get(), TIOCEXCL);
-    fd.release();
+    ioctl(fd.Get(), TIOCEXCL);
+    fd.Release();
     return reinterpret_cast<HANDLE>(id);
 }
 

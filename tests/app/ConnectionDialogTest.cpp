@@ -68,8 +68,8 @@ class PortDialogAnswers {
 }  // namespace
 
 TEST_F(DialogTest, AnUnwritableProfileStillGetsTheTypedPortTriedAndSaysSoOnce) {
-    WriteText(profile_.Path(), "[MySorvellAp]\nSorvellComPort=3\n");
-    ASSERT_EQ(chmod(profile_.Path().toLocal8Bit().constData(), 0444), 0);
+    WriteText(QString::fromStdString(profile_.Path()), "[MySorvellAp]\nSorvellComPort=3\n");
+    ASSERT_EQ(chmod(profile_.Path().c_str(), 0444), 0);
     const std::string missing = dir_.path().toStdString() + "/no-such-device";
     SetComDevicePath(3, missing + "3");
     SetComDevicePath(7, missing + "7");
@@ -96,8 +96,7 @@ TEST_F(DialogTest, AnUnwritableProfileStillGetsTheTypedPortTriedAndSaysSoOnce) {
             "Could not open port.\nDevice: " + missing +
                 "3 (COM3)\nNo such file or directory. Choose your adapter in the list of the next "
                 "dialog.",
-            "The port number could not be saved: " + profile_.Path().toStdString() +
-                " is read-only.",
+            "The port number could not be saved: " + profile_.Path() + " is read-only.",
             "Could not open port.\nDevice: " + missing +
                 "7 (COM7)\nNo such file or directory. Choose your adapter in the list of the next "
                 "dialog."}));

@@ -94,7 +94,7 @@ class DialogTest : public ::testing::Test {
     QRadioButton* Radio(int id) { return qobject_cast<QRadioButton*>(dialog_.Control(id)); }
 
     QTemporaryDir dir_;
-    Profile profile_{dir_.path() + QStringLiteral("/sorvell.ini")};
+    Profile profile_{(dir_.path() + QStringLiteral("/sorvell.ini")).toStdString()};
     SpectrumStore store_;
     FakeSession session_;
     FixedPortList ports_;

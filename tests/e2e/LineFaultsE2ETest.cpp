@@ -163,7 +163,7 @@ class LineFaultsE2ETest : public ::testing::Test {
     Clock::time_point RunProgram(const std::function<void(HookedSession&)>& prepare = {}) {
         started_ = Clock::now();
         {
-            Profile profile(dir_.path() + QStringLiteral("/sorvell.ini"));
+            Profile profile((dir_.path() + QStringLiteral("/sorvell.ini")).toStdString());
             PrepareApplication(profile);
             SpectrumStore store;
             SystemClock clock;

@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
     const QString profilePath = WriteProfile(dir, slavePath);
 
     figures.start = Clock::now();
-    Profile profile(profilePath);
+    Profile profile(profilePath.toStdString());
     PrepareApplication(profile);
     SpectrumStore store;
     SystemClock clock;

@@ -101,7 +101,7 @@ class StartupE2ETest : public ::testing::Test {
 
     // Runs the program as main does, on this test's profile.
     void RunProgram(SpectrumStore& store) {
-        Profile profile(ProfilePath());
+        Profile profile(ProfilePath().toStdString());
         PrepareApplication(profile);
         SystemClock clock;
         TavrekModule module(store, clock);

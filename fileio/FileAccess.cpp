@@ -9,25 +9,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "UniqueFd.h"
+
 namespace {
-
-// Owns a descriptor: closes it when it goes out of scope unless it was handed over.
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
 
 FileOutcome Failed(FileOutcome::Kind kind, int error = 0) {
     return FileOutcome{kind, error};

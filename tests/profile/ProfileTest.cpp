@@ -5,37 +5,58 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <sstream>
 
 #include "ComDeviceMap.h"
 #include "ProcessChecks.h"
+#include "TemporaryFolder.h"
 
 namespace {
 
-void WriteText(const QString& path, const char* text) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
+void WriteText(const std::string& path, std::string_view text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    ASSERT_TRUE(file.is_open()) << path;
+    file << text;
 }
 
-QByteArray ReadBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+std::string ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return "<unreadable>";
+    }
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-std::string Std(const QString& text) {
-    return text.toStdString();
+// The names in folder, hidden ones included, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
+
+class Folder {
+  public:
+    Folder() { EXPECT_TRUE(folder_.Create("sorvell-profile")); }
+    std::string path() const { return folder_.Path(); }
+
+  private:
+    TemporaryFolder folder_;
+};
 
 class ProfileTest : public ::testing::Test {
   protected:
-    QTemporaryDir dir_;
-    QString path_ = dir_.path() + QStringLiteral("/sorvell.ini");
+    Folder dir_;
+    std::string path_ = dir_.path() + "/sorvell.ini";
     Profile profile_{path_};
 };
 
@@ -93,8 +114,7 @@ TEST_F(ProfileTest, WrittenNumberIsReadBackAndOtherSectionsKept) {
     ASSERT_EQ(mappings.size(), 1u);
     EXPECT_EQ(mappings[0].devicePath, "/dev/ttyUSB0");
     // Written through a temporary file that replaces the profile: nothing else is left behind.
-    const QStringList files = QDir(dir_.path()).entryList(QDir::Files);
-    EXPECT_EQ(files, QStringList{QStringLiteral("sorvell.ini")});
+    EXPECT_EQ(Names(dir_.path()), std::vector<std::string>{"sorvell.ini"});
 }
 
 TEST_F(ProfileTest, SavingThePortKeepsEveryOtherByteAndThePermissions) {
@@ -102,55 +122,50 @@ TEST_F(ProfileTest, SavingThePortKeepsEveryOtherByteAndThePermissions) {
         "; Sorvell on the bench PC\r\n[Ports]\r\nCOM3=/dev/ttyUSB0 ; the adapter\r\n"
         "[MySorvellAp]\r\nSorvellComPort=3\r\nSorvellComPort=8\r\n\r\n[Zeta]\r\nA=1\r\n";
     WriteText(path_, before);
-    ASSERT_EQ(chmod(Std(path_).c_str(), 0640), 0);
+    ASSERT_EQ(chmod(path_.c_str(), 0640), 0);
     ASSERT_TRUE(profile_.WriteInt(Profile::AppSection, Profile::ComPortEntry, 12));
-    EXPECT_EQ(ReadBytes(path_).toStdString(),
+    EXPECT_EQ(ReadBytes(path_),
               "; Sorvell on the bench PC\r\n[Ports]\r\nCOM3=/dev/ttyUSB0 ; the adapter\r\n"
               "[MySorvellAp]\r\nSorvellComPort=12\r\nSorvellComPort=8\r\n\r\n[Zeta]\r\nA=1\r\n");
     struct stat status {};
-    ASSERT_EQ(stat(Std(path_).c_str(), &status), 0);
+    ASSERT_EQ(stat(path_.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
     EXPECT_TRUE(profile_.Problem().empty());
 
     // A read-only profile stays as it is, and read-only.
-    ASSERT_EQ(chmod(Std(path_).c_str(), 0444), 0);
+    ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
     EXPECT_FALSE(profile_.WriteInt(Profile::AppSection, Profile::ComPortEntry, 5));
-    EXPECT_EQ(profile_.Problem(), Std(path_) + " is read-only");
-    ASSERT_EQ(stat(Std(path_).c_str(), &status), 0);
+    EXPECT_EQ(profile_.Problem(), path_ + " is read-only");
+    ASSERT_EQ(stat(path_.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0444u);
     EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 12);
 
     // A symbolic link is followed: the file behind it changes, the link stays a link.
-    ASSERT_EQ(chmod(Std(path_).c_str(), 0600), 0);
-    const QString link = dir_.path() + QStringLiteral("/link.ini");
-    ASSERT_EQ(symlink(Std(path_).c_str(), Std(link).c_str()), 0);
+    ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
+    const std::string link = dir_.path() + "/link.ini";
+    ASSERT_EQ(symlink(path_.c_str(), link.c_str()), 0);
     Profile linked(link);
     ASSERT_TRUE(linked.WriteInt(Profile::AppSection, Profile::ComPortEntry, 7));
-    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 7);
-    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
-              (QStringList{QStringLiteral("link.ini"), QStringLiteral("sorvell.ini")}));
+    EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"link.ini", "sorvell.ini"}));
 }
 
 TEST_F(ProfileTest, WhatIsNoRegularFileIsNeitherHungOnNorReplaced) {
     // A FIFO (opening it for reading would wait for a writer), a device node behind a link, a
     // directory and a file over 1 MB.
-    const QString fifo = dir_.path() + QStringLiteral("/fifo.ini");
-    ASSERT_EQ(mkfifo(Std(fifo).c_str(), 0600), 0);
-    const QString device = dir_.path() + QStringLiteral("/device.ini");
-    ASSERT_EQ(symlink("/dev/null", Std(device).c_str()), 0);
-    const QString directory = dir_.path() + QStringLiteral("/directory.ini");
-    ASSERT_TRUE(QDir().mkpath(directory));
-    const QString large = dir_.path() + QStringLiteral("/large.ini");
-    const QByteArray largeBytes =
-        QByteArray("[MySorvellAp]\nSorvellComPort=9\n") + QByteArray(2 * 1024 * 1024, ';');
-    {
-        QFile file(large);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(largeBytes);
-    }
+    const std::string fifo = dir_.path() + "/fifo.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string device = dir_.path() + "/device.ini";
+    ASSERT_EQ(symlink("/dev/null", device.c_str()), 0);
+    const std::string directory = dir_.path() + "/directory.ini";
+    ASSERT_TRUE(std::filesystem::create_directory(directory));
+    const std::string large = dir_.path() + "/large.ini";
+    const std::string largeBytes =
+        "[MySorvellAp]\nSorvellComPort=9\n" + std::string(2 * 1024 * 1024, ';');
+    WriteText(large, largeBytes);
     const struct {
-        QString path;
+        std::string path;
         const char* problem;
     } cases[] = {{fifo, " is not a regular file"},
                  {device, " is not a regular file"},
@@ -158,47 +173,47 @@ TEST_F(ProfileTest, WhatIsNoRegularFileIsNeitherHungOnNorReplaced) {
                  {large, " is larger than 1 MB"}};
     for (const auto& c : cases) {
         Profile profile(c.path);
-        EXPECT_EQ(profile.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 3) << Std(c.path);
-        EXPECT_EQ(profile.Problem(), Std(c.path) + c.problem);
+        EXPECT_EQ(profile.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 3) << c.path;
+        EXPECT_EQ(profile.Problem(), c.path + c.problem);
         EXPECT_FALSE(profile.WriteInt(Profile::AppSection, Profile::ComPortEntry, 4));
-        EXPECT_EQ(profile.Problem(), Std(c.path) + c.problem);
+        EXPECT_EQ(profile.Problem(), c.path + c.problem);
         std::vector<std::string> warnings;
         EXPECT_TRUE(profile.ReadPortMappings(warnings).empty());
     }
     struct stat status {};
-    ASSERT_EQ(stat(Std(fifo).c_str(), &status), 0);
+    ASSERT_EQ(stat(fifo.c_str(), &status), 0);
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
     ASSERT_EQ(stat("/dev/null", &status), 0);
     EXPECT_TRUE(S_ISCHR(status.st_mode));
-    EXPECT_TRUE(QFileInfo(device).isSymLink());
-    EXPECT_TRUE(QFileInfo(directory).isDir());
+    EXPECT_TRUE(std::filesystem::is_symlink(device));
+    EXPECT_TRUE(std::filesystem::is_directory(directory));
     EXPECT_EQ(ReadBytes(large), largeBytes);
 }
 
 TEST_F(ProfileTest, AnUnreadableProfileGivesTheDefaultAndSaysWhy) {
     WriteText(path_, "[MySorvellAp]\nSorvellComPort=9\n");
-    ASSERT_EQ(chmod(Std(path_).c_str(), 0), 0);
-    ASSERT_EQ(chmod(Std(dir_.path()).c_str(), 0755), 0);
+    ASSERT_EQ(chmod(path_.c_str(), 0), 0);
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
     const auto check = [&] {
         Profile profile(path_);
         const bool defaulted = profile.GetInt(Profile::AppSection, Profile::ComPortEntry, 3) == 3;
-        const bool said = profile.Problem() == Std(path_) + " cannot be read (Permission denied)";
+        const bool said = profile.Problem() == path_ + " cannot be read (Permission denied)";
         const bool kept = !profile.WriteInt(Profile::AppSection, Profile::ComPortEntry, 4);
         return defaulted && said && kept;
     };
     EXPECT_TRUE(CheckAsUnprivilegedUser(check));
-    EXPECT_EQ(ReadBytes(path_), QByteArray("[MySorvellAp]\nSorvellComPort=9\n"));
+    EXPECT_EQ(ReadBytes(path_), "[MySorvellAp]\nSorvellComPort=9\n");
 }
 
 TEST_F(ProfileTest, WritingCreatesTheConfigurationDirectory) {
-    Profile nested(dir_.path() + QStringLiteral("/config/deeper/sorvell.ini"));
+    Profile nested(dir_.path() + "/config/deeper/sorvell.ini");
     ASSERT_TRUE(nested.WriteInt(Profile::AppSection, Profile::ComPortEntry, 5));
     EXPECT_EQ(nested.GetInt(Profile::AppSection, Profile::ComPortEntry, 3), 5);
 }
 
 TEST_F(ProfileTest, AnUnwritableProfileIsReportedAsNotWritten) {
-    WriteText(dir_.path() + QStringLiteral("/blocker"), "a file where a directory should be");
-    Profile blocked(dir_.path() + QStringLiteral("/blocker/sorvell.ini"));
+    WriteText(dir_.path() + "/blocker", "a file where a directory should be");
+    Profile blocked(dir_.path() + "/blocker/sorvell.ini");
     EXPECT_FALSE(blocked.WriteInt(Profile::AppSection, Profile::ComPortEntry, 5));
 }
 
@@ -207,11 +222,11 @@ TEST(ProfileLocation, FollowsXdgConfigHomeElseHomeConfig) {
     ScopedEnvironment home("HOME");
     setenv("HOME", "/home/tester", 1);
     setenv("XDG_CONFIG_HOME", "/tmp/xdg-here", 1);
-    EXPECT_EQ(Profile::DefaultPath(), QStringLiteral("/tmp/xdg-here/sorvell.ini"));
+    EXPECT_EQ(Profile::DefaultPath(), "/tmp/xdg-here/sorvell.ini");
     setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // not absolute: ignored
-    EXPECT_EQ(Profile::DefaultPath(), QStringLiteral("/home/tester/.config/sorvell.ini"));
+    EXPECT_EQ(Profile::DefaultPath(), "/home/tester/.config/sorvell.ini");
     unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(Profile::DefaultPath(), QStringLiteral("/home/tester/.config/sorvell.ini"));
+    EXPECT_EQ(Profile::DefaultPath(), "/home/tester/.config/sorvell.ini");
 }
 
 TEST_F(ProfileTest, PortsSectionMapsComNumbersAndWarnsAboutTheRest) {
@@ -253,6 +268,6 @@ TEST_F(ProfileTest, PortsAreLoadedIntoTheSerialLayerAtStartUp) {
     ClearComDeviceMap();
 
     std::ostringstream none;
-    EXPECT_EQ(LoadComDeviceMap(Profile(dir_.path() + QStringLiteral("/missing.ini")), none), 0);
+    EXPECT_EQ(LoadComDeviceMap(Profile(dir_.path() + "/missing.ini"), none), 0);
     EXPECT_TRUE(none.str().empty());
 }

@@ -1,18 +1,22 @@
 #include "Profile.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
-#include <QFileInfo>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "ComDeviceMap.h"
-#include "DataExchange.h"
 #include "FileAccess.h"
+#include "NumberText.h"
 #include "ProfileText.h"
 
 namespace {
@@ -22,6 +26,61 @@ constexpr int LastComNumber = 16;
 
 std::string Reason(int error) {
     return std::strerror(error);
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// A value as a signed integer, as the dialogs read their integer edits: blanks around it and one
+// leading '+' are accepted, anything else after the digits is not.
+std::optional<int> ParseProfileInt(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-') {
+            return std::nullopt;
+        }
+    }
+    return ParseNumberText<int>(text);
+}
+
+bool AllDigits(std::string_view text) {
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool StartsWithCom(std::string_view key) {
+    if (key.size() <= 3) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (std::toupper(static_cast<unsigned char>(key[i])) != "COM"[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The home folder: $HOME, else the account's, else the root folder.
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        return home;
+    }
+    if (const passwd* account = getpwuid(getuid());
+        account != nullptr && account->pw_dir != nullptr && *account->pw_dir != '\0') {
+        return account->pw_dir;
+    }
+    return "/";
 }
 
 }  // namespace
@@ -34,23 +93,23 @@ struct Profile::Contents {
     std::string bytes;
 };
 
-Profile::Profile(QString path) : path_(std::move(path)) {}
+Profile::Profile(std::string path) : path_(std::move(path)) {}
 
-QString Profile::DefaultPath() {
-    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    QString directory;
-    if (!configHome.isEmpty() && QDir::isAbsolutePath(configHome)) {
+std::string Profile::DefaultPath() {
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    std::string directory;
+    if (configHome != nullptr && configHome[0] == '/') {
         directory = configHome;
     } else {
-        directory = QDir::homePath() + QStringLiteral("/.config");
+        directory = HomeFolder() + "/.config";
     }
-    return directory + QStringLiteral("/sorvell.ini");
+    return directory + "/sorvell.ini";
 }
 
 Profile::Contents Profile::Load() const {
     Contents contents;
     problem_.clear();
-    const std::string path = path_.toStdString();
+    const std::string& path = path_;
     const FileOutcome outcome = ReadRegularFile(path, MaxBytes, contents.bytes, &contents.status);
     switch (outcome.kind) {
         case FileOutcome::Kind::Done:
@@ -83,7 +142,7 @@ int Profile::GetInt(const char* section, const char* entry, int defaultValue) co
     if (!value) {
         return defaultValue;
     }
-    const std::optional<int> number = ParseIntText(*value);
+    const std::optional<int> number = ParseProfileInt(*value);
     return number ? *number : defaultValue;
 }
 
@@ -92,12 +151,12 @@ bool Profile::WriteInt(const char* section, const char* entry, int value) {
     if (!contents.usable) {
         return false;
     }
-    const std::string path = path_.toStdString();
+    const std::string& path = path_;
     const auto refuse = [&](const std::string& why) {
         problem_ = path + " " + why;
         return false;
     };
-    const std::string text = FormatIntText(value);
+    const std::string text = std::to_string(value);
     const std::string bytes =
         ApplyProfileEdit(contents.bytes, PlanProfileWrite(contents.bytes, section, entry, text));
 
@@ -121,7 +180,11 @@ bool Profile::WriteInt(const char* section, const char* entry, int value) {
         if (lstat(path.c_str(), &link) == 0) {
             return refuse("is a symbolic link to a file that does not exist");
         }
-        QDir().mkpath(QFileInfo(path_).absolutePath());
+        // The configuration folder may not be there yet; should it not be made, the write below
+        // says why.
+        std::error_code ignored;
+        std::filesystem::create_directories(
+            std::filesystem::absolute(std::filesystem::path(path), ignored).parent_path(), ignored);
     }
 
     // The file replaced keeps its permissions and owner.
@@ -140,17 +203,9 @@ std::vector<Profile::PortMapping> Profile::ReadPortMappings(
         return mappings;
     }
     for (const auto& [name, path] : ProfileSectionEntries(contents.bytes, PortsSection)) {
-        const QString key = QString::fromStdString(name);
         std::optional<int> number;
-        if (key.size() > 3 && key.left(3).compare(QLatin1String("COM"), Qt::CaseInsensitive) == 0) {
-            const QString digits = key.mid(3);
-            bool allDigits = true;
-            for (QChar c : digits) {
-                allDigits = allDigits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
-            }
-            if (allDigits) {
-                number = ParseIntText(digits.toStdString());
-            }
+        if (StartsWithCom(name) && AllDigits(std::string_view(name).substr(3))) {
+            number = ParseNumberText<int>(std::string_view(name).substr(3));
         }
         if (!number) {
             warnings.push_back("[Ports] " + name +
@@ -170,7 +225,7 @@ int LoadComDeviceMap(const Profile& profile, std::ostream& warnings) {
     std::vector<std::string> problems;
     const std::vector<Profile::PortMapping> mappings = profile.ReadPortMappings(problems);
     for (const std::string& problem : problems) {
-        warnings << "sorvell: " << profile.Path().toStdString() << ": " << problem << '\n';
+        warnings << "sorvell: " << profile.Path() << ": " << problem << '\n';
     }
     if (!profile.Problem().empty()) {
         warnings << "sorvell: " << profile.Problem() << "; the defaults are used\n";

@@ -6,7 +6,6 @@
 // anything else is left alone, and the defaults are used.
 #pragma once
 
-#include <QString>
 #include <cstddef>
 #include <ostream>
 #include <string>
@@ -19,13 +18,13 @@ class Profile {
     static constexpr const char* ComPortEntry = "SorvellComPort";
     static constexpr const char* PortsSection = "Ports";
 
-    explicit Profile(QString path);
+    explicit Profile(std::string path);
 
     // $XDG_CONFIG_HOME/sorvell.ini when that variable holds an absolute path, else
-    // ~/.config/sorvell.ini.
-    static QString DefaultPath();
+    // ~/.config/sorvell.ini ($HOME, else the account's home folder).
+    static std::string DefaultPath();
 
-    const QString& Path() const { return path_; }
+    const std::string& Path() const { return path_; }
 
     // The largest profile that is read.
     static constexpr std::size_t MaxBytes = 1024 * 1024;
@@ -55,7 +54,7 @@ class Profile {
     struct Contents;
     Contents Load() const;
 
-    QString path_;
+    std::string path_;
     mutable std::string problem_;
 };
 
