@@ -559,8 +559,15 @@ void CVibrationDialog::RunPortSelectionDialog(int& portNumber) {
     CPortSelectionDialog dialog(portNumber, ports_, std::move(mappings), nullptr);
     dialog.exec();
     if (const std::optional<ComMapping>& chosen = dialog.ChosenMapping()) {
-        // The next attempt opens the chosen port.
+        // The next attempt opens the chosen port, whether or not the profile can keep it; the
+        // saved port number goes in with the mapping, so the file never holds one without the
+        // other (the connection's own save of the number then finds it there).
         SetComDevicePath(chosen->comNumber, chosen->devicePath);
+        if (!profile_.WritePortChoice(chosen->comNumber, chosen->devicePath)) {
+            ReportProfileProblem("The port choice could not be saved: " + profile_.Problem() +
+                                 ". COM" + std::to_string(chosen->comNumber) + " opens " +
+                                 chosen->devicePath + " until Sorvell ends.");
+        }
     }
 }
 
