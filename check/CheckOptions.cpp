@@ -10,6 +10,7 @@
 const char* const CheckHelpText =
     R"(Usage: sorvell-check [--port N | --device PATH] [--cycles N] [--warm-up N] [--limits FILE]
                      [--spectra FILE] [--save-limits FILE [--margin DB]]
+       sorvell-check --list-ports
 
 Runs Sorvell's connection and acquisition cycle without a window and judges both axes' spectra
 against their limits as the plots do: an entry is out of limits when its level is above its upper
@@ -30,6 +31,10 @@ limit or not at or above its lower one, and its latest out-of-limit level is lat
   --save-limits FILE  after the run, writes a limits file set around the last spectra as
                       "Auto-set Limits" does
   --margin DB         the margin of --save-limits (default 5)
+  --list-ports        lists the serial ports present, one a line: the device (a USB adapter's
+                      stable /dev/serial/by-id/ name where it has one), what the system says it
+                      is (description, maker, serial number, USB ids) and the COM numbers that
+                      open it; then exits 0 without running
   --help              this text
 
 It prints the port, the cycles with their rate and every entry 5 to 31 that was out of limits
@@ -149,6 +154,11 @@ bool TakeOption(std::span<const std::string> args, std::size_t& i, ParsedOptions
     if (name == "--help" || name == "-h") {
         parsed.options.help = true;
         return true;
+    }
+    if (name == "--list-ports") {
+        parsed.options.listPorts = !value;
+        error = "--list-ports takes no value";
+        return !value;
     }
     const ValueOption* option = FindValueOption(name);
     if (option == nullptr) {

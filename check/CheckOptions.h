@@ -7,6 +7,8 @@
 
 struct CheckOptions {
     bool help = false;
+    // --list-ports: list the serial ports present instead of running.
+    bool listPorts = false;
     // The COM number given with --port; none means the profile's saved port.
     std::optional<int> port;
     // The device given with --device, opened as the COM number the check maps it to.
