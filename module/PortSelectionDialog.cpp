@@ -23,7 +23,7 @@ constexpr int DialogFontPixels = 10;
 // The dialog in dialog units: the template's controls keep their places at the top, and the
 // list of ports present lies under them, as wide as the dialog allows, since a USB adapter's
 // stable name is long.
-constexpr int DialogWidth = 280;
+constexpr int DialogWidth = 352;
 constexpr int DialogHeight = 182;
 
 // Where the list entry keeps the device it names.
@@ -85,6 +85,8 @@ CPortSelectionDialog::CPortSelectionDialog(int& portNumber, PortListSource& port
     portList_->setObjectName(QStringLiteral("PortList"));
     portList_->setSelectionMode(QAbstractItemView::SingleSelection);
     portList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    portList_->setAlternatingRowColors(true);
+    portList_->setSpacing(1);
     portList_->setGeometry(DialogRect(7, 108, DialogWidth - 14, DialogHeight - 115));
     listLine_->setBuddy(portList_);
 

@@ -53,9 +53,9 @@ TEST_F(PortSelectionDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
     CPortSelectionDialog& dialog = Open(7);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Port Selection Dialog "));
     // Each dialog unit coordinate and extent rounds to the nearest pixel: OK at (129, 7) is
-    // (193.5, 11.375) and 14 units high is 22.75. The template's 186 x 95 units grow to 280 x
-    // 182 (420 x 295.75 pixels) for the list of ports under them.
-    EXPECT_EQ(dialog.size(), QSize(420, 296));
+    // (193.5, 11.375) and 14 units high is 22.75. The template's 186 x 95 units grow to 352 x
+    // 182 (528 x 295.75 pixels) for the list of ports under them.
+    EXPECT_EQ(dialog.size(), QSize(528, 296));
     EXPECT_EQ(dialog.OkButton()->text(), QStringLiteral("OK"));
     EXPECT_EQ(dialog.OkButton()->geometry(), QRect(194, 11, 75, 23));
     EXPECT_TRUE(dialog.OkButton()->isDefault());
