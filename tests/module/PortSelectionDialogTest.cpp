@@ -108,12 +108,15 @@ TEST_F(PortSelectionDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
 }
 
 TEST_F(PortSelectionDialogTest, OkTakesTheNewNumber) {
+    // Ports listed but none chosen: the number alone, as always.
+    ports.ports = {FtdiAdapter()};
     CPortSelectionDialog& dialog = Open(3);
     dialog.PortEdit()->setText(QStringLiteral(" 5 "));
     QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(portNumber, 5);
+    EXPECT_FALSE(dialog.ChosenMapping());
     EXPECT_TRUE(messages.empty());
 }
 
