@@ -373,6 +373,13 @@ TEST_F(BenchRunTest, AnUnreachableDeviceIsNamedWithItsReasonInTheOutputAndTheRep
     EXPECT_EQ(first["max_db"].Number(), 15.0);
     EXPECT_TRUE(first["lowest_db"].IsNull());
 
+    // A path is bytes: quotes, a backslash, a line break and a byte that is no UTF-8 keep the
+    // report valid JSON, the last read back as U+FFFD.
+    const std::string odd = Path("odd \"name\"\\\n\xff");
+    EXPECT_EQ(Run({"--device", odd, "--report", Path("odd.json")}).status, CheckModuleFailed);
+    EXPECT_EQ(ReadReport(Path("odd.json"))["device"].String(),
+              Path("odd \"name\"\\\n\xEF\xBF\xBD"));
+
     // A terminal the user may not open: the permission refusal comes with the dialout hint.
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
