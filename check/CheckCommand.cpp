@@ -18,6 +18,10 @@ int SorvellCheckMain(std::span<const std::string> args, std::ostream& out, std::
         out << CheckHelpText;
         return CheckPassed;
     }
+    if (options->version) {
+        out << CheckVersionText();
+        return CheckPassed;
+    }
     // The same profile as the window's: its saved port and its [Ports] map of COM numbers.
     const Profile profile(Profile::DefaultPath());
     if (options->listPorts) {

@@ -90,7 +90,7 @@ std::string OpenFailureDetail(int number, DWORD systemError) {
         detail += std::string(std::strerror(error)) + ".";
         if (error == EACCES || error == EPERM) {
             detail +=
-                " Your user may not open it: add it to the dialout group (sudo adduser $USER "
+                "\nYour user may not open it: add it to the dialout group (sudo adduser $USER "
                 "dialout), then log in again.";
         }
         return detail;

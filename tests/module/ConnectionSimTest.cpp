@@ -170,7 +170,7 @@ TEST_F(ConnectionSimTest, ADeviceTheUserMayNotOpenIsNamedWithTheDialoutHint) {
     ASSERT_EQ(chmod(slave.c_str(), geteuid() == 0 ? 0600 : 0), 0);
     SetComDevicePath(SimComNumber, slave);
     const std::string expected = "Device: " + slave + " (COM" + std::to_string(SimComNumber) +
-                                 ")\nPermission denied. Your user may not open it: add it to "
+                                 ")\nPermission denied.\nYour user may not open it: add it to "
                                  "the dialout group (sudo adduser $USER dialout), then log in "
                                  "again.";
     const auto attempt = [&] {
