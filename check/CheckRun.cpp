@@ -46,6 +46,8 @@ class RunMessages {
     CheckReport& report_;
 };
 
+constexpr const char* ListPortsHint = "sorvell-check --list-ports lists the ports present.";
+
 // The window's services as a bench run has them: nothing is ever asked. The first message box
 // ends the run (its text is what the run reports), the Port Selection dialog ends it too, there are
 // no window messages to pump, and the profile is read through the run's own port choice and never
@@ -61,6 +63,11 @@ class BenchHost final : public ModuleHost {
         if (!failed_) {
             message_ = text;
             detail_ = detail;
+            // No dialog follows a bench run: the list of ports is the command's own.
+            if (detail_.ends_with(ChooseAdapterText)) {
+                detail_.replace(detail_.size() - std::strlen(ChooseAdapterText),
+                                std::strlen(ChooseAdapterText), ListPortsHint);
+            }
         }
         failed_ = true;
     }

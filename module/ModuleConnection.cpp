@@ -34,9 +34,6 @@ constexpr const char* OpenFailedText = "Could not open port.";
 constexpr const char* HandshakeBaudFailedText = "Could not set 38.4K baud rate.";
 constexpr const char* ModuleBaudFailedText = "Could not set 128K baud rate.";
 constexpr const char* NoAnswerText = "Could not commmunicate with Tavrek.  Try resetting module.";
-// How to reach another device when the COM number names none: the dialog that follows lists the
-// ports present.
-constexpr const char* ChooseAdapterText = "Choose your adapter in the list of the next dialog.";
 
 bool IsPortNumber(int number) {
     return number >= 1 && number <= HighestPortNumber;

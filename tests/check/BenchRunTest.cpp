@@ -348,7 +348,8 @@ TEST_F(BenchRunTest, AnUnreachableDeviceIsNamedWithItsReasonInTheOutputAndTheRep
     EXPECT_EQ(run.status, CheckModuleFailed);
     EXPECT_EQ(run.out, "");
     const std::vector<std::string> expected = {
-        "Could not open port.", "Device: " + device + " (COM1)", "No such file or directory.",
+        "Could not open port.", "Device: " + device + " (COM1)",
+        "No such file or directory. sorvell-check --list-ports lists the ports present.",
         "COM1 (" + device + "): the module cannot be reached"};
     std::vector<std::string> said;
     for (const std::string& line : Lines(run.err)) {
