@@ -860,10 +860,9 @@ void TavrekSimulator::Engine::Send(const std::uint8_t* data, std::size_t size) {
         }
         break;
     }
-    if (done < size) {
-        std::lock_guard lock(mutex_);
-        stats_.bytesDropped += size - done;
-    }
+    std::lock_guard lock(mutex_);
+    stats_.bytesSent += done;
+    stats_.bytesDropped += size - done;
 }
 
 // ---------------------------------------------------------------------------------------------

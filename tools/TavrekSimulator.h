@@ -122,7 +122,10 @@ struct SimStats {
     std::uint64_t samplesSent = 0;
     std::uint64_t blocksSent = 0;
     std::uint64_t bytesDropped = 0;  // stream bytes the host's full input queue did not take
-    unsigned moduleSpeed = 38400;    // the speed the module listens at now
+    // Every byte written to the line (samples, replies, bursts, late samples): a host that has
+    // read this many has read all there is, so that nothing further need be waited for.
+    std::uint64_t bytesSent = 0;
+    unsigned moduleSpeed = 38400;  // the speed the module listens at now
     bool streaming = false;
     bool silent = false;
     bool hungUp = false;          // the master was closed by the hang-up fault
