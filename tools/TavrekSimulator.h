@@ -42,6 +42,9 @@
 //
 // Threading: Start runs the module on a thread of its own; every public member may be called
 // from any thread.
+//
+// What the module does lives in TavrekModule (no line, no thread, the caller's clock); this
+// class puts it on a pseudo-terminal with a thread, a wake pipe, the link and the records.
 
 #include <chrono>
 #include <cstddef>
