@@ -89,8 +89,10 @@ class TavrekSimulator::Engine {
     // What the line did to the bytes the module sent.
     std::uint64_t bytesSent_ = 0;
     std::uint64_t bytesDropped_ = 0;
-    // The adapter could not be plugged back in: it stays out.
-    bool plugFailed_ = false;
+    // The line is out: from the moment the module's adapter was pulled out until the new line
+    // is open and linked (or for good, when it cannot be), so that whoever sees it back in also
+    // finds its path.
+    bool lineOut_ = false;
     // Asked for by FallSilentNow; taken by the module's thread.
     bool silenceAsked_ = false;
     // Line reads asked for by WaitUntilLineRead, and those done since.
@@ -135,7 +137,8 @@ class TavrekSimulator::Engine {
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
 
-    // State of the line, touched by the module's thread only.
+    // State of the line, touched by the module's thread only (hungUp_ changes under mutex_, so
+    // that the counters may read it).
     unsigned observedSpeed_ = 0;
     bool hostGone_ = false;
     bool hungUp_ = false;
@@ -275,6 +278,7 @@ bool TavrekSimulator::Engine::Start(std::string* error) {
         startTime_ = Clock::now();
         bytesSent_ = 0;
         bytesDropped_ = 0;
+        lineOut_ = false;
         module_.PowerOn(startTime_);
     }
     observedSpeed_ = ObserveSpeed(kStartSpeed);
@@ -299,9 +303,8 @@ SimStats TavrekSimulator::Engine::StatsLocked() const {
     SimStats stats = module_.Stats();
     stats.bytesSent = bytesSent_;
     stats.bytesDropped = bytesDropped_;
-    if (plugFailed_) {
-        stats.unplugged = true;
-    }
+    stats.hungUp = hungUp_;
+    stats.unplugged = lineOut_;
     return stats;
 }
 
@@ -369,28 +372,25 @@ void TavrekSimulator::Engine::DoWhatIsDue(Clock::time_point now) {
 }
 
 void TavrekSimulator::Engine::FollowTheModule() {
-    bool hangUp = false;
-    bool pullOut = false;
     bool plugIn = false;
     {
+        // The line is closed under the lock that publishes why: whoever sees the hang-up or the
+        // adapter out in the counters finds the line gone, and whoever finds the line gone sees
+        // why in the counters.
         std::lock_guard lock(mutex_);
-        hangUp = module_.HungUp() && !hungUp_;
-        pullOut = module_.Unplugged() && !unplugged_;
-        plugIn = !module_.Unplugged() && unplugged_;
-    }
-    if (hangUp) {
-        hungUp_ = true;
-        CloseLine();
-    }
-    if (pullOut) {
-        unplugged_ = true;
-        RemoveLink();
-        {
-            std::lock_guard lock(mutex_);
-            slavePath_.clear();
+        if (module_.HungUp() && !hungUp_) {
+            hungUp_ = true;
+            CloseLine();
         }
-        CloseLine();
-        hostGone_ = false;
+        if (module_.Unplugged() && !unplugged_) {
+            unplugged_ = true;
+            lineOut_ = true;
+            RemoveLink();
+            slavePath_.clear();
+            CloseLine();
+            hostGone_ = false;
+        }
+        plugIn = !module_.Unplugged() && unplugged_;
     }
     if (plugIn) {
         unplugged_ = false;
@@ -403,8 +403,6 @@ void TavrekSimulator::Engine::PlugIn() {
     if (!OpenPty(&error) || (!config_.linkPath.empty() && !MakeLink(&error))) {
         Event("cannot plug the adapter back in: " + error);
         CloseLine();
-        std::lock_guard lock(mutex_);
-        plugFailed_ = true;
         return;
     }
     observedSpeed_ = ObserveSpeed(kStartSpeed);
@@ -412,6 +410,7 @@ void TavrekSimulator::Engine::PlugIn() {
     {
         std::lock_guard lock(mutex_);
         path = slavePath_;
+        lineOut_ = false;
     }
     Event("adapter plugged back in as " + path);
 }
