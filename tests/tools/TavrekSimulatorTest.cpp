@@ -101,8 +101,9 @@ class SimTest : public ::testing::Test {
 
     // The program's bring-up: "P" at 38400 (which gets no answer), "9" and the switch once it
     // has been taken, "P" at 128000. Returns everything the module sent for it once it has acted
-    // on the second "P" (a delayed answer is not waited for).
-    Bytes Handshake() {
+    // on the second "P" (a delayed answer is not waited for); shows what the module made of it
+    // when that is not `expected`.
+    Bytes Handshake(const Bytes& expected = {'Q'}) {
         EXPECT_TRUE(host_.SetSpeed(38400));
         host_.Write("P");
         Settle();
@@ -112,7 +113,7 @@ class SimTest : public ::testing::Test {
         host_.Write("P");
         Settle();
         const Bytes reply = ReadSent();
-        if (reply != Bytes{'Q'}) {
+        if (reply != expected) {
             // What the module made of the bring-up, for the failure that follows.
             for (const ReceivedByte& b : sim_->Received()) {
                 std::printf("  received 0x%02X at %u baud, %s\n", b.value, b.lineSpeed,
@@ -393,7 +394,8 @@ TEST_F(SimTest, HandshakeFaults) {
         SimConfig config;
         config.faults.answer = answer;
         StartSim(config);
-        EXPECT_EQ(Handshake(), Bytes(answer.begin(), answer.end())) << '"' << answer << '"';
+        const Bytes expected(answer.begin(), answer.end());
+        EXPECT_EQ(Handshake(expected), expected) << '"' << answer << '"';
     }
     {
         // Nothing within the host's 150 ms: the answer reaches it no sooner than the delay
