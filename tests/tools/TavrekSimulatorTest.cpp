@@ -303,18 +303,21 @@ TEST_F(SimTest, StreamBetweenTwoEightsRunsAtLinePace) {
     ASSERT_TRUE(sim_->WaitUntilLineRead(2000ms));
     EXPECT_EQ(sim_->Stats().streamsStarted, 0u) << "start commands start no stream";
 
+    // The line's pace bounds how soon bytes can come, never how late: a busy machine may hold
+    // the host back until the whole block is waiting, but not bring the 64th byte sooner than
+    // 64 byte times (5 ms at 12.8 bytes per ms) after the "8". A dump would be there at once.
+    const Clock::time_point asked = Clock::now();
     host_.Write("8");
     const auto block = Take(64);
     ASSERT_EQ(block.size(), 64u);
-    // 63 byte times at 12.8 bytes per ms are 4.9 ms: a dump would take well under one.
-    EXPECT_GT(Ms(block.back().time - block.front().time), 3.0);
+    EXPECT_GE(Ms(block.back().time - asked), 4.9);
     StopStream();
     EXPECT_FALSE(sim_->Stats().streaming) << "the second \"8\" ends the stream";
     ASSERT_NO_FATAL_FAILURE(Settle());
     EXPECT_TRUE(ReadSent().empty()) << "nothing more after the stop";
 
-    // A longer stream (100 ms of the line's pace) carries no more than the line can, and not
-    // less than a quarter of it.
+    // A longer stream (100 ms of the line's pace) carries no more than the line can. (That it
+    // keeps the pace exactly is tavrek_module_test's, on the module's own clock.)
     const Clock::time_point start = Clock::now();
     host_.Write("8");
     const auto got = Take(1280);
@@ -322,7 +325,6 @@ TEST_F(SimTest, StreamBetweenTwoEightsRunsAtLinePace) {
     const double elapsed = Ms(Clock::now() - start);
     ASSERT_EQ(got.size(), 1280u);
     EXPECT_LE(static_cast<double>(got.size() + rest.size()), elapsed * 12.8 + 64.0);
-    EXPECT_LT(Ms(got.back().time - start), 400.0);
     EXPECT_EQ(sim_->Stats().bytesDropped, 0u);
 }
 
