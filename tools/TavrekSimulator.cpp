@@ -22,9 +22,9 @@
 #include <utility>
 
 #include "PtyLineSpeed.h"
-#include "TavrekModule.h"
+#include "SimulatedModule.h"
 
-// The module (TavrekModule) on a pseudo-terminal: the line, the thread that wakes for the host's
+// The module (SimulatedModule) on a pseudo-terminal: the line, the thread that wakes for the host's
 // bytes and for what the module has fallen due to send, the wake pipe through which other
 // threads reach it, the symbolic link, and the records of what came and what happened.
 
@@ -32,7 +32,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr unsigned kStartSpeed = TavrekModule::StartSpeed;
+constexpr unsigned kStartSpeed = SimulatedModule::StartSpeed;
 // How often an idle module looks at the host's line speed; bounds the window in which a byte
 // cannot be told apart from a speed change around it.
 constexpr auto kIdlePoll = std::chrono::milliseconds(10);
@@ -80,7 +80,7 @@ class TavrekSimulator::Engine {
     mutable std::mutex mutex_;
     mutable std::condition_variable receivedChanged_;
     // The module; touched under mutex_ only.
-    TavrekModule module_;
+    SimulatedModule module_;
     // The latest entries of each record, and how many older ones were let go.
     std::deque<ReceivedByte> received_;
     std::size_t receivedDropped_ = 0;

@@ -43,7 +43,7 @@
 // Threading: Start runs the module on a thread of its own; every public member may be called
 // from any thread.
 //
-// What the module does lives in TavrekModule (no line, no thread, the caller's clock); this
+// What the module does lives in SimulatedModule (no line, no thread, the caller's clock); this
 // class puts it on a pseudo-terminal with a thread, a wake pipe, the link and the records.
 
 #include <chrono>

@@ -1,6 +1,6 @@
 // The simulated module, driven over its pseudo-terminal as the program drives a real one: the
 // line's speed as the module sees it, its thread waking for bytes and timers, the records, the
-// link. What the module does with each byte, and every fault in detail, is TavrekModuleTest's.
+// link. What the module does with each byte, and every fault in detail, is SimulatedModuleTest's.
 
 #include "TavrekSimulator.h"
 
@@ -317,7 +317,7 @@ TEST_F(SimTest, StreamBetweenTwoEightsRunsAtLinePace) {
     EXPECT_TRUE(ReadSent().empty()) << "nothing more after the stop";
 
     // A longer stream (100 ms of the line's pace) carries no more than the line can. (That it
-    // keeps the pace exactly is tavrek_module_test's, on the module's own clock.)
+    // keeps the pace exactly is simulated_module_test's, on the module's own clock.)
     const Clock::time_point start = Clock::now();
     host_.Write("8");
     const auto got = Take(1280);

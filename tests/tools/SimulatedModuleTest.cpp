@@ -1,7 +1,7 @@
 // The module's behaviour on its own: bytes in, a clock the test turns, bytes out. No line and no
 // thread, so every case is exact to the millisecond and runs in no time.
 
-#include "TavrekModule.h"
+#include "SimulatedModule.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = TavrekModule::Clock;
+using Clock = SimulatedModule::Clock;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr unsigned kSlow = 38400;
@@ -33,7 +33,7 @@ std::uint8_t ExpectedSample(const AxisSignal& s, std::uint64_t n) {
 class ModuleTest : public ::testing::Test {
   protected:
     void PowerOn(SimConfig config = {}) {
-        module_ = std::make_unique<TavrekModule>(config);
+        module_ = std::make_unique<SimulatedModule>(config);
         module_->SetEventSink([this](Clock::time_point when, const std::string& text) {
             events_.push_back({when, text});
         });
@@ -92,7 +92,7 @@ class ModuleTest : public ::testing::Test {
     }
 
     Clock::time_point now_{std::chrono::hours(1)};
-    std::unique_ptr<TavrekModule> module_;
+    std::unique_ptr<SimulatedModule> module_;
     std::vector<std::pair<Clock::time_point, std::string>> events_;
 };
 
@@ -181,7 +181,7 @@ TEST_F(ModuleTest, StreamBetweenTwoEightsRunsAtTheLinesPace) {
 
     // A line's thread that wakes late cannot catch up beyond what a line holds.
     Host("8", kFast);
-    EXPECT_EQ(Run(1s, 1s).size(), static_cast<std::size_t>(TavrekModule::MaxStreamCredit));
+    EXPECT_EQ(Run(1s, 1s).size(), static_cast<std::size_t>(SimulatedModule::MaxStreamCredit));
 }
 
 TEST_F(ModuleTest, WaveformRunsOnAcrossStreamsPerAxisAndIsClipped) {

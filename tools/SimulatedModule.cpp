@@ -1,29 +1,29 @@
-#include "TavrekModule.h"
+#include "SimulatedModule.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-TavrekModule::Clock::duration Seconds(double seconds) {
-    return std::chrono::duration_cast<TavrekModule::Clock::duration>(
+SimulatedModule::Clock::duration Seconds(double seconds) {
+    return std::chrono::duration_cast<SimulatedModule::Clock::duration>(
         std::chrono::duration<double>(seconds));
 }
 
 }  // namespace
 
-TavrekModule::TavrekModule(const SimConfig& config)
+SimulatedModule::SimulatedModule(const SimConfig& config)
     : faults_(config.faults),
       generators_{SignalGenerator(config.x, config.seed),
                   SignalGenerator(config.y, config.seed + 1)} {}
 
-void TavrekModule::Event(Clock::time_point now, const std::string& text) {
+void SimulatedModule::Event(Clock::time_point now, const std::string& text) {
     if (sink_) {
         sink_(now, text);
     }
 }
 
-void TavrekModule::PowerOn(Clock::time_point now) {
+void SimulatedModule::PowerOn(Clock::time_point now) {
     stats_ = SimStats{};
     stats_.moduleSpeed = speed_;
     if (faults_.silentAfterBlocks == 0) {
@@ -36,7 +36,7 @@ void TavrekModule::PowerOn(Clock::time_point now) {
     }
 }
 
-bool TavrekModule::Receive(std::uint8_t byte, unsigned lineSpeed, Clock::time_point now) {
+bool SimulatedModule::Receive(std::uint8_t byte, unsigned lineSpeed, Clock::time_point now) {
     if (lineSpeed != speed_ || unplugged_) {
         return false;
     }
@@ -83,7 +83,7 @@ bool TavrekModule::Receive(std::uint8_t byte, unsigned lineSpeed, Clock::time_po
     return true;
 }
 
-void TavrekModule::SendDue(Clock::time_point now, std::vector<std::uint8_t>* out) {
+void SimulatedModule::SendDue(Clock::time_point now, std::vector<std::uint8_t>* out) {
     const std::size_t before = out->size();
     if (silent_ && resumeAt_ && now >= *resumeAt_) {
         EndSilence(now);
@@ -105,7 +105,7 @@ void TavrekModule::SendDue(Clock::time_point now, std::vector<std::uint8_t>* out
     stats_.bytesSent += out->size() - before;
 }
 
-std::optional<TavrekModule::Clock::time_point> TavrekModule::NextTimer() const {
+std::optional<SimulatedModule::Clock::time_point> SimulatedModule::NextTimer() const {
     std::optional<Clock::time_point> next;
     const auto consider = [&](Clock::time_point due) {
         if (!next || due < *next) {
@@ -132,21 +132,21 @@ std::optional<TavrekModule::Clock::time_point> TavrekModule::NextTimer() const {
     return next;
 }
 
-void TavrekModule::HostGone() {
+void SimulatedModule::HostGone() {
     replies_.clear();
 }
 
-void TavrekModule::FallSilent(Clock::time_point now) {
+void SimulatedModule::FallSilent(Clock::time_point now) {
     if (!silent_) {
         BeginSilence(now);
     }
 }
 
-void TavrekModule::SetAxisSignal(SimAxis axis, const AxisSignal& signal) {
+void SimulatedModule::SetAxisSignal(SimAxis axis, const AxisSignal& signal) {
     generators_[static_cast<std::size_t>(axis)].SetSignal(signal);
 }
 
-void TavrekModule::StartStream(Clock::time_point now) {
+void SimulatedModule::StartStream(Clock::time_point now) {
     streaming_ = true;
     streamSamples_ = 0;
     paceTime_ = now;
@@ -156,14 +156,14 @@ void TavrekModule::StartStream(Clock::time_point now) {
     Event(now, std::string("stream of ") + (axis_ == 0 ? "X" : "Y") + " started");
 }
 
-void TavrekModule::StopStream(Clock::time_point now, const char* why) {
+void SimulatedModule::StopStream(Clock::time_point now, const char* why) {
     streaming_ = false;
     stats_.streaming = false;
     Event(now,
           "stream " + std::string(why) + " after " + std::to_string(streamSamples_) + " samples");
 }
 
-void TavrekModule::SendReplies(Clock::time_point now, std::vector<std::uint8_t>* out) {
+void SimulatedModule::SendReplies(Clock::time_point now, std::vector<std::uint8_t>* out) {
     while (!replies_.empty() && replies_.front() <= now) {
         replies_.pop_front();
         if (silent_) {
@@ -176,7 +176,7 @@ void TavrekModule::SendReplies(Clock::time_point now, std::vector<std::uint8_t>*
     }
 }
 
-void TavrekModule::SendLateSamples(Clock::time_point now, std::vector<std::uint8_t>* out) {
+void SimulatedModule::SendLateSamples(Clock::time_point now, std::vector<std::uint8_t>* out) {
     while (!late_.empty() && late_.front().first <= now) {
         const int count = late_.front().second;
         late_.pop_front();
@@ -192,7 +192,7 @@ void TavrekModule::SendLateSamples(Clock::time_point now, std::vector<std::uint8
     }
 }
 
-TavrekModule::BlockFault TavrekModule::FaultAfterBlock(std::vector<std::uint8_t>* out) {
+SimulatedModule::BlockFault SimulatedModule::FaultAfterBlock(std::vector<std::uint8_t>* out) {
     const auto at = [this](int blocks) {
         return blocks > 0 && blocks_ == static_cast<std::uint64_t>(blocks);
     };
@@ -222,7 +222,7 @@ TavrekModule::BlockFault TavrekModule::FaultAfterBlock(std::vector<std::uint8_t>
     return BlockFault::None;
 }
 
-void TavrekModule::Pace(Clock::time_point now, std::vector<std::uint8_t>* out) {
+void SimulatedModule::Pace(Clock::time_point now, std::vector<std::uint8_t>* out) {
     if (!streaming_ || silent_) {
         return;
     }
@@ -265,7 +265,7 @@ void TavrekModule::Pace(Clock::time_point now, std::vector<std::uint8_t>* out) {
     }
 }
 
-void TavrekModule::Reset(Clock::time_point now, const std::string& why) {
+void SimulatedModule::Reset(Clock::time_point now, const std::string& why) {
     streaming_ = false;
     speed_ = StartSpeed;
     axis_ = 0;
@@ -278,7 +278,7 @@ void TavrekModule::Reset(Clock::time_point now, const std::string& why) {
     Event(now, "module " + why + "; listening at 38400 baud");
 }
 
-void TavrekModule::Unplug(Clock::time_point now) {
+void SimulatedModule::Unplug(Clock::time_point now) {
     // The module is powered through the adapter: it starts afresh when it comes back.
     Reset(now, "unpowered");
     Event(now, "adapter pulled out after " + std::to_string(blocks_) + " blocks");
@@ -289,7 +289,7 @@ void TavrekModule::Unplug(Clock::time_point now) {
     }
 }
 
-void TavrekModule::HangUp(Clock::time_point now) {
+void SimulatedModule::HangUp(Clock::time_point now) {
     hangUpAt_.reset();
     hungUp_ = true;
     streaming_ = false;
@@ -300,7 +300,7 @@ void TavrekModule::HangUp(Clock::time_point now) {
     Event(now, "hung up after " + std::to_string(blocks_) + " blocks");
 }
 
-void TavrekModule::BeginSilence(Clock::time_point now) {
+void SimulatedModule::BeginSilence(Clock::time_point now) {
     silent_ = true;
     silenceUsed_ = true;
     if (faults_.resumeAfterSeconds >= 0.0) {
@@ -310,7 +310,7 @@ void TavrekModule::BeginSilence(Clock::time_point now) {
     Event(now, "falls silent after " + std::to_string(blocks_) + " blocks");
 }
 
-void TavrekModule::EndSilence(Clock::time_point now) {
+void SimulatedModule::EndSilence(Clock::time_point now) {
     silent_ = false;
     resumeAt_.reset();
     paceTime_ = now;

@@ -20,7 +20,7 @@
 #include "SignalGenerator.h"
 #include "TavrekSimulator.h"
 
-class TavrekModule {
+class SimulatedModule {
   public:
     using Clock = std::chrono::steady_clock;
     // Receives each event (handshake answered, stream started, a fault taking effect) with the
@@ -38,7 +38,7 @@ class TavrekModule {
     static constexpr std::chrono::milliseconds HangUpGrace{100};
 
     // The signals, seed and faults of `config` (its link path is the line's business).
-    explicit TavrekModule(const SimConfig& config);
+    explicit SimulatedModule(const SimConfig& config);
 
     void SetEventSink(EventSink sink) { sink_ = std::move(sink); }
 
