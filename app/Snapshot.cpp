@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     QApplication application(qtArgc, argv);
 
     ProgramObjects program;
-    CVibrationDialog dialog(program.store, program.module, program.profile);
+    CVibrationDialog dialog(program.store, program.module, program.profile, program.ports);
 
     // The deadline runs from the start, so that a connection step waiting for an answer (a
     // message box or the Port Selection dialog nobody can see) still ends in an image.

@@ -7,6 +7,7 @@
 #include "Profile.h"
 #include "SpectrumStore.h"
 #include "SystemClock.h"
+#include "SystemPortListSource.h"
 #include "TavrekModule.h"
 
 // --help and --version: when one of them is among the arguments, prints the help text (or the
@@ -31,11 +32,13 @@ void RouteSerialMessageBoxes();
 
 // The objects that live as long as the program, created once (after the QApplication) and
 // handed by reference to those that use them: the profile, which also loads the COM device map,
-// the spectrum store, the clock and the module with its connection and acquisition cycle.
+// the spectrum store, the clock, the module with its connection and acquisition cycle, and the
+// system's list of serial ports.
 struct ProgramObjects {
     ProgramObjects();
 
     Profile profile;
+    SystemPortListSource ports;
     SpectrumStore store;
     SystemClock clock;
     TavrekModule module;

@@ -2,12 +2,14 @@
 #pragma once
 
 class ModuleSession;
+class PortListSource;
 class Profile;
 struct SpectrumStore;
 
 class CVibrationApp {
   public:
-    CVibrationApp(SpectrumStore& store, ModuleSession& session, Profile& profile);
+    CVibrationApp(SpectrumStore& store, ModuleSession& session, Profile& profile,
+                  PortListSource& ports);
 
     // Runs the main dialog to its end. Answers false: there is no message loop of the
     // application's own to enter afterwards.
@@ -17,4 +19,5 @@ class CVibrationApp {
     SpectrumStore& store_;
     ModuleSession& session_;
     Profile& profile_;
+    PortListSource& ports_;
 };

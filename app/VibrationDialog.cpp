@@ -20,6 +20,7 @@
 
 #include "AboutDialog.h"
 #include "ApplicationLook.h"
+#include "ComDeviceMap.h"
 #include "DataExchange.h"
 #include "DialogUnits.h"
 #include "FileShortcuts.h"
@@ -182,12 +183,13 @@ QWidget* PlaceControl(const ControlTemplate& entry, QWidget* parent) {
 }  // namespace
 
 CVibrationDialog::CVibrationDialog(SpectrumStore& store, ModuleSession& session, Profile& profile,
-                                   QWidget* parent)
+                                   PortListSource& ports, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       store_(store),
       session_(session),
       profile_(profile),
+      ports_(ports),
       plotFont_(QtCanvas::DefaultTextFont()) {
     setWindowTitle(QString::fromUtf8(MainDialogCaption));
     setFont(DialogFont());
@@ -549,8 +551,25 @@ void CVibrationDialog::KillTimerAndClose() {
 void CVibrationDialog::DefaultProcessing() {}
 
 void CVibrationDialog::RunPortSelectionDialog(int& portNumber) {
-    CPortSelectionDialog dialog(portNumber, nullptr);
+    // The list shows what each COM number opens now: the profile's [Ports] as loaded at the
+    // start, with the ports chosen in this run.
+    std::vector<ComMapping> mappings;
+    for (const auto& [number, path] : ComDeviceMapEntries()) {
+        mappings.push_back(ComMapping{number, path});
+    }
+    CPortSelectionDialog dialog(portNumber, ports_, std::move(mappings), nullptr);
     dialog.exec();
+    if (const std::optional<ComMapping>& chosen = dialog.ChosenMapping()) {
+        // The next attempt opens the chosen port, whether or not the profile can keep it; the
+        // saved port number goes in with the mapping, so the file never holds one without the
+        // other (the connection's own save of the number then finds it there).
+        SetComDevicePath(chosen->comNumber, chosen->devicePath);
+        if (!profile_.WritePortChoice(chosen->comNumber, chosen->devicePath)) {
+            ReportProfileProblem("The port choice could not be saved: " + profile_.Problem() +
+                                 ". COM" + std::to_string(chosen->comNumber) + " opens " +
+                                 chosen->devicePath + " until Sorvell ends.");
+        }
+    }
 }
 
 int CVibrationDialog::GetProfileInt(const char* section, const char* entry, int defaultValue) {

@@ -22,6 +22,7 @@ class QAction;
 class QButtonGroup;
 class QLineEdit;
 class QPushButton;
+class PortListSource;
 class Profile;
 
 // Timer 100: one acquisition cycle every 50 ms.
@@ -34,8 +35,9 @@ inline constexpr const char* MainDialogCaption = "Sorvell Vibration Analysis";
 class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     Q_OBJECT
   public:
+    // ports lists the serial ports present in the Port Selection dialog.
     CVibrationDialog(SpectrumStore& store, ModuleSession& session, Profile& profile,
-                     QWidget* parent = nullptr);
+                     PortListSource& ports, QWidget* parent = nullptr);
     ~CVibrationDialog() override;
 
     // Initialises the dialog (message boxes and the Port Selection dialog of the connection step
@@ -126,6 +128,7 @@ class CVibrationDialog : public QDialog, public ModuleHost, public PaintHost {
     SpectrumStore& store_;
     ModuleSession& session_;
     Profile& profile_;
+    PortListSource& ports_;
     QBasicTimer timer_;
     // Set when the dialog ends: a cycle waiting further up the stack then stops at once.
     bool closing_ = false;

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     EndDisplayCheck();
 
     ProgramObjects program;
-    CVibrationApp app(program.store, program.module, program.profile);
+    CVibrationApp app(program.store, program.module, program.profile, program.ports);
     app.InitInstance();
     return 0;
 }

@@ -1,9 +1,11 @@
 #include "CheckCommand.h"
 
 #include "CheckRun.h"
+#include "ListSerialPorts.h"
 #include "ModuleConnection.h"
 #include "Profile.h"
 #include "SystemClock.h"
+#include "SystemPortListSource.h"
 
 int SorvellCheckMain(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     std::string error;
@@ -16,8 +18,16 @@ int SorvellCheckMain(std::span<const std::string> args, std::ostream& out, std::
         out << CheckHelpText;
         return CheckPassed;
     }
+    if (options->version) {
+        out << CheckVersionText();
+        return CheckPassed;
+    }
     // The same profile as the window's: its saved port and its [Ports] map of COM numbers.
     const Profile profile(Profile::DefaultPath());
+    if (options->listPorts) {
+        SystemPortListSource ports;
+        return ListSerialPorts(ports, profile, out, err);
+    }
     LoadComDeviceMap(profile, err);
     const int savedPort = profile.GetInt(ProfileSection, ProfilePortEntry, DefaultPortNumber);
     SystemClock clock;

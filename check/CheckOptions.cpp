@@ -9,7 +9,9 @@
 
 const char* const CheckHelpText =
     R"(Usage: sorvell-check [--port N | --device PATH] [--cycles N] [--warm-up N] [--limits FILE]
-                     [--spectra FILE] [--save-limits FILE [--margin DB]]
+                     [--spectra FILE] [--save-limits FILE [--merge] [--margin DB]]
+                     [--report FILE]
+       sorvell-check --list-ports
 
 Runs Sorvell's connection and acquisition cycle without a window and judges both axes' spectra
 against their limits as the plots do: an entry is out of limits when its level is above its upper
@@ -27,9 +29,18 @@ limit or not at or above its lower one, and its latest out-of-limit level is lat
   --spectra FILE      writes a header line, then for every completed cycle (warm-up included,
                       numbered from 1) and axis a row cycle,axis,db0,...,db32: the levels of
                       entries 0 to 32 in dB with four decimals
-  --save-limits FILE  after the run, writes a limits file set around the last spectra as
-                      "Auto-set Limits" does
+  --save-limits FILE  after the run, writes a limits file learned from this part: each entry's
+                      upper limit at the highest level it reached in a judged cycle plus the
+                      margin, its lower limit at the lowest level minus the margin
+  --merge             with --save-limits: widens the limits already in FILE so that they also
+                      cover this run, to learn from several good parts, one run each
   --margin DB         the margin of --save-limits (default 5)
+  --list-ports        lists the serial ports present, one a line: the device (a USB adapter's
+                      stable /dev/serial/by-id/ name where it has one), what the system says it
+                      is (description, maker, serial number, USB ids) and the COM numbers that
+                      open it; then exits 0 without running
+  --report FILE       writes the run's result as one JSON object, also when the run fails
+  --version           the version
   --help              this text
 
 It prints the port, the cycles with their rate and every entry 5 to 31 that was out of limits
@@ -39,9 +50,13 @@ Port Selection dialog it gives up. The profile is read, never written.
 Exit status:
   0  every entry 5 to 31 of both axes stayed within its limits in every judged cycle
   1  at least one did not
-  2  bad usage, or a limits file or output file that cannot be read or written
+  2  bad usage, or a limits, merge, spectra or report file that cannot be read or written
   3  the module cannot be reached or the line fails (with Sorvell's own message)
 )";
+
+std::string CheckVersionText() {
+    return std::string("sorvell-check ") + SORVELL_VERSION + "\n";
+}
 
 namespace {
 
@@ -119,7 +134,7 @@ struct ValueOption {
 };
 
 // Every option that takes a value, as --name VALUE or --name=VALUE.
-constexpr std::array<ValueOption, 8> ValueOptions = {{
+constexpr std::array<ValueOption, 9> ValueOptions = {{
     {"--port", SetPort},
     {"--device", SetDevice},
     {"--cycles", SetCount<&CheckOptions::cycles, 1>},
@@ -128,6 +143,7 @@ constexpr std::array<ValueOption, 8> ValueOptions = {{
     {"--spectra", SetFile<&CheckOptions::spectraFile>},
     {"--save-limits", SetFile<&CheckOptions::saveLimitsFile>},
     {"--margin", SetMargin},
+    {"--report", SetFile<&CheckOptions::reportFile>},
 }};
 
 const ValueOption* FindValueOption(std::string_view name) {
@@ -146,8 +162,17 @@ bool TakeOption(std::span<const std::string> args, std::size_t& i, ParsedOptions
         value = name.substr(equals + 1);
         name.resize(equals);
     }
-    if (name == "--help" || name == "-h") {
-        parsed.options.help = true;
+    if (name == "--help" || name == "-h" || name == "--version" || name == "--merge" ||
+        name == "--list-ports") {
+        if (value) {
+            error = name + " takes no value";
+            return false;
+        }
+        bool CheckOptions::*flag = name == "--version"      ? &CheckOptions::version
+                                   : name == "--merge"      ? &CheckOptions::merge
+                                   : name == "--list-ports" ? &CheckOptions::listPorts
+                                                            : &CheckOptions::help;
+        parsed.options.*flag = true;
         return true;
     }
     const ValueOption* option = FindValueOption(name);
@@ -172,6 +197,13 @@ bool CheckTogether(const ParsedOptions& parsed, std::string& error) {
         error = "--port and --device cannot be given together";
     } else if (parsed.marginGiven && options.saveLimitsFile.empty()) {
         error = "--margin goes with --save-limits";
+    } else if (options.merge && options.saveLimitsFile.empty()) {
+        error = "--merge goes with --save-limits: it widens the limits of that file";
+    } else if (!options.reportFile.empty() && (options.reportFile == options.spectraFile ||
+                                               options.reportFile == options.saveLimitsFile)) {
+        error = "--report needs a file of its own";
+    } else if (!options.spectraFile.empty() && options.spectraFile == options.saveLimitsFile) {
+        error = "--spectra and --save-limits need a file each";
     } else if (static_cast<long long>(options.cycles) + options.warmUp > 1'000'000'000LL) {
         // The total of completed cycles is counted in an int.
         error = "--cycles and --warm-up together exceed 1000000000 cycles";

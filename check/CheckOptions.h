@@ -7,6 +7,9 @@
 
 struct CheckOptions {
     bool help = false;
+    // --list-ports: list the serial ports present instead of running.
+    bool listPorts = false;
+    bool version = false;
     // The COM number given with --port; none means the profile's saved port.
     std::optional<int> port;
     // The device given with --device, opened as the COM number the check maps it to.
@@ -16,13 +19,19 @@ struct CheckOptions {
     std::string limitsFile;
     std::string spectraFile;
     std::string saveLimitsFile;
+    // Widen the limits already in saveLimitsFile instead of replacing them.
+    bool merge = false;
     float margin = 5.0f;
+    std::string reportFile;
 };
 
 // Reads the arguments after the program name. On bad usage answers nothing with the reason in
 // error.
 std::optional<CheckOptions> ParseCheckOptions(std::span<const std::string> args,
                                               std::string& error);
+
+// What --version prints.
+std::string CheckVersionText();
 
 // What --help prints.
 extern const char* const CheckHelpText;

@@ -1,15 +1,20 @@
 #include "CheckRun.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "AcquisitionCycle.h"
+#include "CheckReport.h"
 #include "ComDeviceMap.h"
+#include "LevelRanges.h"
 #include "LimitEditor.h"
 #include "LimitsFile.h"
 #include "ModuleConnection.h"
@@ -26,6 +31,23 @@ constexpr int SpectraEntries = 33;
 // does one or the other, so this only guards the run against a cycle that changed its ways.
 constexpr int IdleTickLimit = 100;
 
+// What the run says on standard error, one line each, and keeps for its report.
+class RunMessages {
+  public:
+    RunMessages(std::ostream& err, CheckReport& report) : err_(err), report_(report) {}
+
+    void Say(const std::string& line) {
+        err_ << "sorvell-check: " << line << '\n';
+        report_.messages.push_back(line);
+    }
+
+  private:
+    std::ostream& err_;
+    CheckReport& report_;
+};
+
+constexpr const char* ListPortsHint = "sorvell-check --list-ports lists the ports present.";
+
 // The window's services as a bench run has them: nothing is ever asked. The first message box
 // ends the run (its text is what the run reports), the Port Selection dialog ends it too, there are
 // no window messages to pump, and the profile is read through the run's own port choice and never
@@ -34,9 +56,18 @@ class BenchHost final : public ModuleHost {
   public:
     explicit BenchHost(int portNumber) : portNumber_(portNumber) {}
 
-    void MessageBox(const char* text) override {
+    void MessageBox(const char* text) override { FailureBox(text, {}); }
+    // The connection's boxes carry the device and the system's reason as their secondary text,
+    // one line each, which the run prints after the box's own text.
+    void FailureBox(const char* text, const std::string& detail) override {
         if (!failed_) {
             message_ = text;
+            detail_ = detail;
+            // No dialog follows a bench run: the list of ports is the command's own.
+            if (detail_.ends_with(ChooseAdapterText)) {
+                detail_.replace(detail_.size() - std::strlen(ChooseAdapterText),
+                                std::strlen(ChooseAdapterText), ListPortsHint);
+            }
         }
         failed_ = true;
     }
@@ -64,6 +95,7 @@ class BenchHost final : public ModuleHost {
     bool Failed() const { return failed_; }
     bool PortSelection() const { return portSelection_; }
     const std::string& Message() const { return message_; }
+    const std::string& Detail() const { return detail_; }
     long long CompletedCycles() const { return completedCycles_; }
 
   private:
@@ -71,6 +103,7 @@ class BenchHost final : public ModuleHost {
     bool failed_ = false;
     bool portSelection_ = false;
     std::string message_;
+    std::string detail_;
     long long completedCycles_ = 0;
 };
 
@@ -113,20 +146,61 @@ void ReportOutOfLimits(std::ostream& out, const SpectrumStore& store, const Spec
 }
 
 // The defaults, then the limits file's limits over them.
-bool LoadLimits(const CheckOptions& options, SpectrumStore& store, std::ostream& err) {
+bool LoadLimits(const CheckOptions& options, SpectrumStore& store, RunMessages& messages) {
     store.FillDefaults();
     std::string error;
     if (options.limitsFile.empty() || LoadLimitsFile(options.limitsFile, store, error)) {
         return true;
     }
-    err << "sorvell-check: " << error << '\n';
+    messages.Say(error);
     return false;
 }
 
-bool OpenSpectra(const std::string& path, std::ofstream& spectra, std::ostream& err) {
+// The limits that --merge widens: the file --save-limits names, read whole before the module is
+// touched, so that a file that cannot be read costs no run.
+bool LoadMergeLimits(const CheckOptions& options, LimitsTable& table, RunMessages& messages) {
+    if (!options.merge) {
+        return true;
+    }
+    std::string text;
+    std::string error;
+    if (!ReadWholeFile(options.saveLimitsFile, LimitsFileMaxBytes, text, error) ||
+        !ParseLimits(text, options.saveLimitsFile, table, error)) {
+        messages.Say(error + " (the limits --merge would widen)");
+        return false;
+    }
+    return true;
+}
+
+// A report that could never be written is said before the run rather than after it: the folder
+// must be there, and the name must not be a folder itself. Whether the file can really be
+// written shows only when it is.
+bool ReportCanBeWritten(const std::string& path, RunMessages& messages) {
+    if (path.empty()) {
+        return true;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    struct stat status {};
+    std::string why;
+    if (stat(folder.c_str(), &status) != 0) {
+        why = std::strerror(errno);
+    } else if (!S_ISDIR(status.st_mode)) {
+        why = std::strerror(ENOTDIR);
+    } else if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        why = std::strerror(EISDIR);
+    } else {
+        return true;
+    }
+    messages.Say("Could not write " + path + ": " + why);
+    return false;
+}
+
+bool OpenSpectra(const std::string& path, std::ofstream& spectra, RunMessages& messages) {
     spectra.open(path, std::ios::out | std::ios::trunc);
     if (!spectra) {
-        err << "sorvell-check: Could not write " << path << ": " << std::strerror(errno) << '\n';
+        messages.Say("Could not write " + path + ": " + std::strerror(errno));
         return false;
     }
     spectra << "cycle,axis";
@@ -153,12 +227,15 @@ int ChoosePort(const CheckOptions& options, int savedPort) {
 class BenchRun {
   public:
     BenchRun(const CheckOptions& options, int portNumber, SpectrumStore& store,
-             std::ofstream& spectra, ModuleClock& clock, std::ostream& err)
+             std::ofstream& spectra, const LimitsTable& mergeLimits, ModuleClock& clock,
+             RunMessages& messages)
         : options_(options),
           store_(store),
           spectra_(spectra),
+          mergeLimits_(mergeLimits),
           clock_(clock),
-          err_(err),
+          messages_(messages),
+          portNumber_(portNumber),
           portName_("COM" + std::to_string(portNumber) + " (" + ComDevicePath(portNumber) + ")"),
           host_(portNumber),
           connection_(clock) {}
@@ -170,23 +247,39 @@ class BenchRun {
             return ModuleFailed();
         }
         cycle_.acquisitionBusy = 0;
-        const std::int64_t startMs = clock_.SteadyMs();
-        if (!RunCycles(startMs)) {
+        startMs_ = clock_.SteadyMs();
+        const bool completed = RunCycles();
+        elapsedMs_ = std::max<std::int64_t>(clock_.SteadyMs() - startMs_, 1);
+        if (!completed) {
             return CheckModuleFailed;
         }
-        const std::int64_t elapsedMs = std::max<std::int64_t>(clock_.SteadyMs() - startMs, 1);
+        judged_ = true;
         connection_.TearDown();
         const int status = WriteOutputs(judge_.AnyOut() ? CheckOutOfLimits : CheckPassed);
-        Summarise(out, elapsedMs);
+        Summarise(out);
         return status;
+    }
+
+    // What the run did, for its report.
+    void Record(CheckReport& report) const {
+        report.portNumber = portNumber_;
+        report.device = ComDevicePath(portNumber_);
+        report.completedCycles = static_cast<int>(host_.CompletedCycles());
+        if (startMs_ >= 0) {
+            report.seconds = static_cast<double>(elapsedMs_) / 1000.0;
+        }
+        report.judged = judged_;
+        report.outOfLimits = judge_.AnyOut();
+        report.ranges = &ranges_;
+        report.judge = &judge_;
     }
 
   private:
     int TotalCycles() const { return options_.warmUp + options_.cycles; }
 
-    // Ticks until every cycle has completed; false, said on err, when the module fails.
-    bool RunCycles(std::int64_t startMs) {
-        std::int64_t nextTickMs = startMs;
+    // Ticks until every cycle has completed; false, said, when the module fails.
+    bool RunCycles() {
+        std::int64_t nextTickMs = startMs_;
         int idleTicks = 0;
         for (int completed = 0; completed < TotalCycles();) {
             WaitForTick(nextTickMs);
@@ -198,8 +291,8 @@ class BenchRun {
             }
             if (host_.CompletedCycles() == before) {
                 if (++idleTicks >= IdleTickLimit) {
-                    err_ << "sorvell-check: " << portName_ << ": no cycle completed in "
-                         << IdleTickLimit << " ticks\n";
+                    messages_.Say(portName_ + ": no cycle completed in " +
+                                  std::to_string(IdleTickLimit) + " ticks");
                     return false;
                 }
                 continue;
@@ -225,19 +318,30 @@ class BenchRun {
             WriteSpectraRow(spectra_, completed, 'X', store_.shownX);
             WriteSpectraRow(spectra_, completed, 'Y', store_.shownY);
         }
-        judge_.Paint(store_, completed > options_.warmUp);
+        const bool judged = completed > options_.warmUp;
+        if (judged) {
+            ranges_.Take(store_);
+        }
+        judge_.Paint(store_, judged);
     }
 
+    // The window's message, then the device and the system's reason from the box's secondary
+    // text, one line each, then what it means for the run.
     int ModuleFailed() {
         if (!host_.Message().empty()) {
-            err_ << "sorvell-check: " << host_.Message() << '\n';
+            messages_.Say(host_.Message());
         }
-        err_ << "sorvell-check: " << portName_ << ": "
-             << (host_.PortSelection()
-                     ? "the module cannot be reached"
-                     : "the line failed after " + std::to_string(host_.CompletedCycles()) +
-                           " completed cycles")
-             << '\n';
+        std::istringstream detail(host_.Detail());
+        for (std::string line; std::getline(detail, line);) {
+            if (!line.empty()) {
+                messages_.Say(line);
+            }
+        }
+        messages_.Say(portName_ + ": " +
+                      (host_.PortSelection()
+                           ? "the module cannot be reached"
+                           : "the line failed after " + std::to_string(host_.CompletedCycles()) +
+                                 " completed cycles"));
         return CheckModuleFailed;
     }
 
@@ -247,27 +351,32 @@ class BenchRun {
         if (spectra_.is_open()) {
             spectra_.close();
             if (!spectra_) {
-                err_ << "sorvell-check: Could not write " << options_.spectraFile << '\n';
+                messages_.Say("Could not write " + options_.spectraFile);
                 status = CheckBadUsage;
             }
         }
         if (!options_.saveLimitsFile.empty()) {
+            // Limits learned from this part, over the limits the run judged with (entries that
+            // got no level keep those), widened by the file's own when merging.
             auto limits = std::make_unique<SpectrumStore>(store_);
-            AutoSetLimits(*limits, options_.margin);
+            SetLearnedLimits(ranges_, options_.margin, *limits);
+            if (options_.merge) {
+                WidenLimits(mergeLimits_, *limits);
+            }
             std::string error;
             if (!SaveLimitsFile(options_.saveLimitsFile, *limits, error)) {
-                err_ << "sorvell-check: " << error << '\n';
+                messages_.Say(error);
                 status = CheckBadUsage;
             }
         }
         return status;
     }
 
-    void Summarise(std::ostream& out, std::int64_t elapsedMs) const {
+    void Summarise(std::ostream& out) const {
         char timing[64];
         std::snprintf(timing, sizeof timing, "%.2f s, %.1f cycles/s",
-                      static_cast<double>(elapsedMs) / 1000.0,
-                      1000.0 * TotalCycles() / static_cast<double>(elapsedMs));
+                      static_cast<double>(elapsedMs_) / 1000.0,
+                      1000.0 * TotalCycles() / static_cast<double>(elapsedMs_));
         out << "sorvell-check: " << portName_ << ": " << TotalCycles() << " cycles ("
             << options_.warmUp << " warm-up, " << options_.cycles << " judged) in " << timing
             << '\n';
@@ -279,26 +388,67 @@ class BenchRun {
     const CheckOptions& options_;
     SpectrumStore& store_;
     std::ofstream& spectra_;
+    const LimitsTable& mergeLimits_;
     ModuleClock& clock_;
-    std::ostream& err_;
+    RunMessages& messages_;
+    const int portNumber_;
     const std::string portName_;
     BenchHost host_;
     ModuleConnection connection_;
     AcquisitionCycle cycle_;
     SpectrumJudge judge_;
+    LevelRanges ranges_;
+    std::int64_t startMs_ = -1;
+    std::int64_t elapsedMs_ = 0;
+    bool judged_ = false;
 };
+
+// Everything before the module is touched: the limits, the limits --merge widens, the spectra
+// file and the report's folder. Answers whether the run may go on.
+bool Prepare(const CheckOptions& options, SpectrumStore& store, LimitsTable& mergeLimits,
+             std::ofstream& spectra, RunMessages& messages, CheckReport& report) {
+    if (!LoadLimits(options, store, messages)) {
+        return false;
+    }
+    report.store = &store;
+    if (!ReportCanBeWritten(options.reportFile, messages)) {
+        report.refused = true;
+        return false;
+    }
+    return LoadMergeLimits(options, mergeLimits, messages) &&
+           (options.spectraFile.empty() || OpenSpectra(options.spectraFile, spectra, messages));
+}
 
 }  // namespace
 
 int RunCheck(const CheckOptions& options, int savedPort, ModuleClock& clock, std::ostream& out,
              std::ostream& err) {
+    CheckReport report;
+    report.warmUpCycles = options.warmUp;
+    report.judgedCycles = options.cycles;
+    report.limitsFile = options.limitsFile;
+    report.savedLimitsFile = options.saveLimitsFile;
+    report.merged = options.merge;
+    RunMessages messages(err, report);
+
     // Defaults and limits first: a bad file is refused before the module is touched.
     auto store = std::make_unique<SpectrumStore>();
+    auto mergeLimits = std::make_unique<LimitsTable>();
     std::ofstream spectra;
-    if (!LoadLimits(options, *store, err) ||
-        (!options.spectraFile.empty() && !OpenSpectra(options.spectraFile, spectra, err))) {
-        return CheckBadUsage;
+    BenchRun run(options, ChoosePort(options, savedPort), *store, spectra, *mergeLimits, clock,
+                 messages);
+    int status = CheckBadUsage;
+    if (Prepare(options, *store, *mergeLimits, spectra, messages, report)) {
+        status = run.Run(out);
     }
-    BenchRun run(options, ChoosePort(options, savedPort), *store, spectra, clock, err);
-    return run.Run(out);
+    run.Record(report);
+    if (!options.reportFile.empty() && !report.refused) {
+        report.exitStatus = status;
+        std::string error;
+        if (!WriteCheckReport(options.reportFile, report, error)) {
+            messages.Say(error);
+            status = CheckBadUsage;
+        }
+    }
+    return status;
 }

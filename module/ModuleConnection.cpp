@@ -10,6 +10,7 @@
 
 #include "ComDeviceMap.h"
 #include "ModuleIo.h"
+#include "PortHardware.h"
 #include "PortLink.h"
 #include "Win32Port.h"
 #include "WinSerial.h"
@@ -62,31 +63,39 @@ std::string DeviceLine(int number) {
 }
 
 // Why a port could not be opened. The device is looked at without opening it again (an open
-// may reset the module); whether we may open it at all is the commonest trouble on Linux.
+// may reset the module); whether we may open it at all is the commonest trouble on Linux. Where
+// the number names no device (nothing at its path, or a built-in port with no hardware behind
+// it, as most /dev/ttyS* are), the text says how to reach the adapter instead.
 std::string OpenFailureDetail(int number, DWORD systemError) {
     if (!IsPortNumber(number)) {
         return "COM" + std::to_string(number) + " is no port: numbers run from 1 to " +
-               std::to_string(HighestPortNumber) + ".";
+               std::to_string(HighestPortNumber) + ". " + ChooseAdapterText;
     }
     const std::string path = ComDevicePath(number);
     std::string detail = DeviceLine(number);
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-        return detail + std::strerror(errno) + ".";
+        return detail + std::strerror(errno) + ". " + ChooseAdapterText;
+    }
+    // Before the permissions: a user outside the dialout group may open no /dev/ttyS* at all,
+    // and being let in would not help with this one.
+    if (IsPortWithoutHardware(path)) {
+        return detail + "No hardware stands behind this port. " + ChooseAdapterText;
     }
     if (access(path.c_str(), R_OK | W_OK) != 0) {
         const int error = errno;
         detail += std::string(std::strerror(error)) + ".";
         if (error == EACCES || error == EPERM) {
             detail +=
-                " Your user may not open it: add it to the dialout group (sudo adduser $USER "
+                "\nYour user may not open it: add it to the dialout group (sudo adduser $USER "
                 "dialout), then log in again.";
         }
         return detail;
     }
     if (!S_ISCHR(status.st_mode)) {
-        return detail + "Not a serial device.";
+        return detail + "Not a serial device. " + ChooseAdapterText;
     }
+
     // The device is there and ours to open: another program holding it is the usual cause, and
     // the serial layer's error is no more specific than that.
     if (systemError == ERROR_SUCCESS || systemError == ERROR_ACCESS_DENIED ||

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ComDeviceMap.h"
 #include "ModuleHost.h"
 
 class CComPort;
@@ -13,9 +14,13 @@ inline constexpr const char* ProfileSection = "MySorvellAp";
 inline constexpr const char* ProfilePortEntry = "SorvellComPort";
 inline constexpr int DefaultPortNumber = 3;
 // Highest COM number the program opens; COM1..COM16 are port indices 0..15.
-inline constexpr int HighestPortNumber = 16;
+inline constexpr int HighestPortNumber = HighestComNumber;
 // portNumber value meaning that the user asked to terminate the program.
 inline constexpr int TerminatePortNumber = 1000;
+// How to reach another device when the COM number names none, ending a failure box's detail: the
+// Port Selection dialog that follows lists the ports present.
+inline constexpr const char* ChooseAdapterText =
+    "Choose your adapter in the list of the next dialog.";
 
 // Size of the scratch buffer that connecting drains into and reads the module's answer into.
 inline constexpr int ConnectScratchSize = 32;

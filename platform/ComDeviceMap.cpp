@@ -42,5 +42,15 @@ std::string ComDevicePath(int comNumber) {
             return found->second;
         }
     }
+    return DefaultComDevicePath(comNumber);
+}
+
+std::map<int, std::string> ComDeviceMapEntries() {
+    DeviceMap& map = TheMap();
+    std::lock_guard<std::mutex> guard(map.lock);
+    return map.paths;
+}
+
+std::string DefaultComDevicePath(int comNumber) {
     return "/dev/ttyS" + std::to_string(comNumber - 1);
 }

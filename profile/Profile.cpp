@@ -71,6 +71,16 @@ bool StartsWithCom(std::string_view key) {
     return true;
 }
 
+// Whether text can be a value as it stands: the profile's lines end at a line break, and blanks
+// and one pair of quotes around a value are not part of it.
+bool FitsOnProfileLine(std::string_view text) {
+    if (text.find_first_of("\r\n") != std::string_view::npos) {
+        return false;
+    }
+    const auto edge = [](char c) { return IsBlank(c) || c == '"' || c == '\''; };
+    return text.empty() || (!edge(text.front()) && !edge(text.back()));
+}
+
 // The home folder: $HOME, else the account's, else the root folder.
 std::string HomeFolder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
@@ -147,6 +157,15 @@ int Profile::GetInt(const char* section, const char* entry, int defaultValue) co
 }
 
 bool Profile::WriteInt(const char* section, const char* entry, int value) {
+    return WriteValues({Value{section, entry, std::to_string(value)}});
+}
+
+bool Profile::WritePortChoice(int comNumber, const std::string& devicePath) {
+    return WriteValues({Value{PortsSection, "COM" + std::to_string(comNumber), devicePath},
+                        Value{AppSection, ComPortEntry, std::to_string(comNumber)}});
+}
+
+bool Profile::WriteValues(const std::vector<Value>& values) {
     const Contents contents = Load();
     if (!contents.usable) {
         return false;
@@ -156,9 +175,15 @@ bool Profile::WriteInt(const char* section, const char* entry, int value) {
         problem_ = path + " " + why;
         return false;
     };
-    const std::string text = std::to_string(value);
-    const std::string bytes =
-        ApplyProfileEdit(contents.bytes, PlanProfileWrite(contents.bytes, section, entry, text));
+    std::string bytes = contents.bytes;
+    for (const Value& value : values) {
+        if (!FitsOnProfileLine(value.text)) {
+            return refuse("cannot hold \"" + value.text + "\" as a value of [" + value.section +
+                          "]");
+        }
+        bytes = ApplyProfileEdit(bytes,
+                                 PlanProfileWrite(bytes, value.section, value.entry, value.text));
+    }
 
     // The file that gets replaced: the one a symbolic link leads to, not the link.
     std::string target = path;

@@ -38,6 +38,22 @@ class Profile {
     // is not touched.
     bool WriteInt(const char* section, const char* entry, int value);
 
+    // One value of a write: entry of section becomes text.
+    struct Value {
+        std::string section;
+        std::string entry;
+        std::string text;
+    };
+    // Writes every value in place, in one replacement of the file, so that the file holds all of
+    // them or none. Answers whether it now holds them; a file that already does is not touched.
+    // A text that a line of the file cannot hold as it stands (a line break, or a blank or quote
+    // at either end) is refused, the file left alone.
+    bool WriteValues(const std::vector<Value>& values);
+
+    // A port chosen in the Port Selection dialog: COM<comNumber>=devicePath in [Ports] and
+    // comNumber as the saved port number, in one write.
+    bool WritePortChoice(int comNumber, const std::string& devicePath);
+
     // Why the last read or write left the file alone, naming it ("... is not a regular file");
     // empty when the file was used or is simply not there yet.
     const std::string& Problem() const { return problem_; }

@@ -11,7 +11,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -23,25 +22,23 @@
 #include <utility>
 
 #include "PtyLineSpeed.h"
-#include "SignalGenerator.h"
+#include "SimulatedModule.h"
+
+// The module (SimulatedModule) on a pseudo-terminal: the line, the thread that wakes for the host's
+// bytes and for what the module has fallen due to send, the wake pipe through which other
+// threads reach it, the symbolic link, and the records of what came and what happened.
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr unsigned kStartSpeed = 38400;
-constexpr unsigned kFastSpeed = 128000;
-constexpr int kBlockSamples = 64;
+constexpr unsigned kStartSpeed = SimulatedModule::StartSpeed;
 // How often an idle module looks at the host's line speed; bounds the window in which a byte
 // cannot be told apart from a speed change around it.
 constexpr auto kIdlePoll = std::chrono::milliseconds(10);
 // How long to sleep while nobody has the slave open (reads then fail at once).
 constexpr auto kNoHostPoll = std::chrono::milliseconds(20);
 constexpr auto kStreamPoll = std::chrono::microseconds(1000);
-// A line cannot send faster than its pace, so time lost to a late wake-up is not caught up
-// beyond this many bytes.
-constexpr double kMaxStreamCredit = 128.0;
-constexpr auto kHangUpGrace = std::chrono::milliseconds(100);
 // Nice value of the module's thread where it may be raised.
 constexpr int kModulePriority = -10;
 
@@ -64,10 +61,11 @@ timespec ToTimespec(Clock::duration d) {
 
 class TavrekSimulator::Engine {
   public:
-    explicit Engine(SimConfig config)
-        : config_(std::move(config)),
-          generators_{SignalGenerator(config_.x, config_.seed),
-                      SignalGenerator(config_.y, config_.seed + 1)} {}
+    explicit Engine(SimConfig config) : config_(std::move(config)), module_(config_) {
+        // Called with mutex_ held: every call into the module is made under it.
+        module_.SetEventSink(
+            [this](Clock::time_point when, const std::string& text) { EventLocked(when, text); });
+    }
     ~Engine() { Stop(); }
 
     bool Start(std::string* error);
@@ -75,16 +73,26 @@ class TavrekSimulator::Engine {
     // Wakes the module's thread: for a stop, or for a read of the line. Called with mutex_
     // held, which keeps the pipe from being closed under it.
     void Wake();
+    // The module's counters with the line's.
+    SimStats StatsLocked() const;
 
-    const SimConfig config_;  // first: the generators are made from it
+    const SimConfig config_;
     mutable std::mutex mutex_;
     mutable std::condition_variable receivedChanged_;
+    // The module; touched under mutex_ only.
+    SimulatedModule module_;
     // The latest entries of each record, and how many older ones were let go.
     std::deque<ReceivedByte> received_;
     std::size_t receivedDropped_ = 0;
     std::deque<std::string> events_;
     std::size_t eventsDropped_ = 0;
-    SimStats stats_;
+    // What the line did to the bytes the module sent.
+    std::uint64_t bytesSent_ = 0;
+    std::uint64_t bytesDropped_ = 0;
+    // The line is out: from the moment the module's adapter was pulled out until the new line
+    // is open and linked (or for good, when it cannot be), so that whoever sees it back in also
+    // finds its path.
+    bool lineOut_ = false;
     // Asked for by FallSilentNow; taken by the module's thread.
     bool silenceAsked_ = false;
     // Line reads asked for by WaitUntilLineRead, and those done since.
@@ -93,50 +101,31 @@ class TavrekSimulator::Engine {
     std::condition_variable lineReadDone_;
     std::string slavePath_;
     Clock::time_point startTime_{};
-    std::array<SignalGenerator, 2> generators_;
 
   private:
     void Run();
     // One pass of the module's loop: what has fallen due, how long it may then sleep, and the
     // sleep itself, which ends early for the host's bytes or a stop.
     void DoWhatIsDue(Clock::time_point now);
+    // Closes or opens the line as the module's faults have left it.
+    void FollowTheModule();
     Clock::duration TimeToWait(Clock::time_point now) const;
     void WaitForHost(Clock::duration timeout);
     // Takes what the host sent: when the poll saw bytes or a read was asked for.
     void TakeHostBytes(bool pollSawBytes, bool readAsked);
     void Event(const std::string& text);
+    void EventLocked(Clock::time_point when, const std::string& text);
     void Record(const ReceivedByte& byte);
     bool OpenPty(std::string* error);
     bool OpenWakePipe(std::string* error);
     bool MakeLink(std::string* error);
     void RemoveLink();
     void CloseAll();
+    void CloseLine();
     unsigned ObserveSpeed(unsigned fallback) const;
     void ReadFromHost(Clock::time_point now);
-    void Handle(std::uint8_t byte, Clock::time_point now);
-    void StartStream(Clock::time_point now);
-    void StopStream(const char* why);
-    void Pace(Clock::time_point now);
-    void SendReplies(Clock::time_point now);
-    void BeginSilence(Clock::time_point now);
-    void EndSilence(Clock::time_point now);
-    void HangUp();
     void HostGone();
-    // Whether the module can send: the line is there and not about to be hung up.
-    bool LineUp() const { return master_ >= 0 && !hangUpAt_; }
-    // The faults that take effect at the end of a block.
-    enum class BlockFault { None, HangUp, FallSilent, Reset, Unplug };
-    BlockFault FaultAfterBlock();
-    void ResetModule(Clock::time_point now, const std::string& why);
-    std::string SlavePathLocked() const {
-        std::lock_guard lock(mutex_);
-        return slavePath_;
-    }
-    void Unplug(Clock::time_point now);
-    void PlugIn(Clock::time_point now);
-    void SendLateSamples(Clock::time_point now);
-    // Samples of the selected axis into out_ (cleared first).
-    void GenerateSamples(int count);
+    void PlugIn();
     // Writes stream or reply bytes; what the host's full queue does not take is lost, as bytes
     // would be on a real line.
     void Send(const std::uint8_t* data, std::size_t size);
@@ -148,29 +137,12 @@ class TavrekSimulator::Engine {
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
 
-    // State of the module, touched by its thread only.
-    unsigned moduleSpeed_ = kStartSpeed;
+    // State of the line, touched by the module's thread only (hungUp_ changes under mutex_, so
+    // that the counters may read it).
     unsigned observedSpeed_ = 0;
-    int axis_ = 0;
-    bool streaming_ = false;
-    std::uint64_t streamSamples_ = 0;
-    Clock::time_point paceTime_{};
-    double credit_ = 0.0;
-    std::deque<Clock::time_point> replies_;
-    std::uint64_t blocks_ = 0;
-    bool silent_ = false;
-    bool silenceUsed_ = false;
-    std::optional<Clock::time_point> resumeAt_;
     bool hostGone_ = false;
     bool hungUp_ = false;
-    std::optional<Clock::time_point> hangUpAt_;
-    bool loseNextStop_ = false;
-    bool stopLossUsed_ = false;
-    bool resetUsed_ = false;
-    bool unplugUsed_ = false;
-    std::optional<Clock::time_point> replugAt_;
-    // Samples still held back by the adapter: when they are due, and how many.
-    std::deque<std::pair<Clock::time_point, int>> late_;
+    bool unplugged_ = false;
     std::vector<std::uint8_t> out_;
 };
 
@@ -277,6 +249,13 @@ void TavrekSimulator::Engine::CloseAll() {
     }
 }
 
+void TavrekSimulator::Engine::CloseLine() {
+    if (master_ >= 0) {
+        close(master_);
+        master_ = -1;
+    }
+}
+
 bool TavrekSimulator::Engine::Start(std::string* error) {
     std::string scratch;
     if (error == nullptr) {
@@ -297,18 +276,10 @@ bool TavrekSimulator::Engine::Start(std::string* error) {
     {
         std::lock_guard lock(mutex_);
         startTime_ = Clock::now();
-        stats_ = SimStats{};
-    }
-    if (config_.faults.silentAfterBlocks == 0) {
-        BeginSilence(Clock::now());
-    }
-    if (config_.faults.streamingAtStart) {
-        moduleSpeed_ = kFastSpeed;
-        {
-            std::lock_guard lock(mutex_);
-            stats_.moduleSpeed = moduleSpeed_;
-        }
-        StartStream(Clock::now());
+        bytesSent_ = 0;
+        bytesDropped_ = 0;
+        lineOut_ = false;
+        module_.PowerOn(startTime_);
     }
     observedSpeed_ = ObserveSpeed(kStartSpeed);
     thread_ = std::thread([this] { Run(); });
@@ -328,9 +299,17 @@ void TavrekSimulator::Engine::Stop() {
     RemoveLink();
 }
 
-void TavrekSimulator::Engine::Event(const std::string& text) {
-    std::lock_guard lock(mutex_);
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - startTime_).count();
+SimStats TavrekSimulator::Engine::StatsLocked() const {
+    SimStats stats = module_.Stats();
+    stats.bytesSent = bytesSent_;
+    stats.bytesDropped = bytesDropped_;
+    stats.hungUp = hungUp_;
+    stats.unplugged = lineOut_;
+    return stats;
+}
+
+void TavrekSimulator::Engine::EventLocked(Clock::time_point when, const std::string& text) {
+    const double ms = std::chrono::duration<double, std::milli>(when - startTime_).count();
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%10.3f ms  ", ms);
     events_.push_back(stamp + text);
@@ -338,6 +317,11 @@ void TavrekSimulator::Engine::Event(const std::string& text) {
         events_.pop_front();
         ++eventsDropped_;
     }
+}
+
+void TavrekSimulator::Engine::Event(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    EventLocked(Clock::now(), text);
 }
 
 void TavrekSimulator::Engine::Record(const ReceivedByte& byte) {
@@ -374,59 +358,84 @@ void TavrekSimulator::Engine::Run() {
 }
 
 void TavrekSimulator::Engine::DoWhatIsDue(Clock::time_point now) {
-    bool silenceAsked = false;
+    out_.clear();
     {
         std::lock_guard lock(mutex_);
-        silenceAsked = std::exchange(silenceAsked_, false);
+        if (std::exchange(silenceAsked_, false)) {
+            module_.FallSilent(now);
+        }
+        module_.SendDue(now, &out_);
     }
-    if (silenceAsked && !silent_) {
-        BeginSilence(now);
+    // The bytes of a block go out before the line is closed after it.
+    Send(out_.data(), out_.size());
+    FollowTheModule();
+}
+
+void TavrekSimulator::Engine::FollowTheModule() {
+    bool plugIn = false;
+    {
+        // The line is closed under the lock that publishes why: whoever sees the hang-up or the
+        // adapter out in the counters finds the line gone, and whoever finds the line gone sees
+        // why in the counters.
+        std::lock_guard lock(mutex_);
+        if (module_.HungUp() && !hungUp_) {
+            hungUp_ = true;
+            CloseLine();
+        }
+        if (module_.Unplugged() && !unplugged_) {
+            unplugged_ = true;
+            lineOut_ = true;
+            RemoveLink();
+            slavePath_.clear();
+            CloseLine();
+            hostGone_ = false;
+        }
+        plugIn = !module_.Unplugged() && unplugged_;
     }
-    if (silent_ && resumeAt_ && now >= *resumeAt_) {
-        EndSilence(now);
+    if (plugIn) {
+        unplugged_ = false;
+        PlugIn();
     }
-    if (hangUpAt_ && now >= *hangUpAt_) {
-        HangUp();
+}
+
+void TavrekSimulator::Engine::PlugIn() {
+    std::string error;
+    if (!OpenPty(&error) || (!config_.linkPath.empty() && !MakeLink(&error))) {
+        Event("cannot plug the adapter back in: " + error);
+        CloseLine();
+        return;
     }
-    if (replugAt_ && now >= *replugAt_) {
-        PlugIn(now);
+    observedSpeed_ = ObserveSpeed(kStartSpeed);
+    std::string path;
+    {
+        std::lock_guard lock(mutex_);
+        path = slavePath_;
+        lineOut_ = false;
     }
-    if (LineUp()) {
-        SendReplies(now);
-        SendLateSamples(now);
-        Pace(now);
-    }
+    Event("adapter plugged back in as " + path);
 }
 
 Clock::duration TavrekSimulator::Engine::TimeToWait(Clock::time_point now) const {
     Clock::duration timeout = kIdlePoll;
-    const auto until = [&](Clock::time_point due) {
-        timeout = std::min<Clock::duration>(timeout, due - now);
-    };
+    std::optional<Clock::time_point> timer;
+    bool streaming = false;
+    {
+        std::lock_guard lock(mutex_);
+        timer = module_.NextTimer();
+        streaming = module_.Streaming() && !module_.Silent() && module_.Sending();
+    }
     if (hungUp_) {
         timeout = std::chrono::hours(1);
-    } else if (LineUp()) {
+    } else if (master_ >= 0) {
         if (hostGone_) {
             timeout = kNoHostPoll;
         }
-        if (streaming_ && !silent_) {
+        if (streaming) {
             timeout = std::min<Clock::duration>(timeout, kStreamPoll);
         }
-        if (!replies_.empty()) {
-            until(replies_.front());
-        }
-        if (!late_.empty()) {
-            until(late_.front().first);
-        }
     }
-    if (silent_ && resumeAt_) {
-        until(*resumeAt_);
-    }
-    if (hangUpAt_ && !hungUp_) {
-        until(*hangUpAt_);
-    }
-    if (replugAt_) {
-        until(*replugAt_);
+    if (timer) {
+        timeout = std::min<Clock::duration>(timeout, *timer - now);
     }
     return timeout;
 }
@@ -434,7 +443,7 @@ Clock::duration TavrekSimulator::Engine::TimeToWait(Clock::time_point now) const
 void TavrekSimulator::Engine::WaitForHost(Clock::duration timeout) {
     // While nobody has the slave open the master reports a hang-up at once, so it is left out
     // of the poll and looked at again after a pause.
-    const bool watchMaster = master_ >= 0 && !hungUp_ && !hostGone_;
+    const bool watchMaster = master_ >= 0 && !hostGone_;
     std::array<pollfd, 2> fds{};
     fds[0] = {wakeRead_, POLLIN, 0};
     fds[1] = {watchMaster ? master_ : -1, POLLIN, 0};
@@ -505,20 +514,16 @@ void TavrekSimulator::Engine::ReadFromHost(Clock::time_point now) {
         observedSpeed_ = after;
         if (n > 0) {
             for (ssize_t i = 0; i < n; ++i) {
-                const unsigned speed = before != after && moduleSpeed_ == after ? after : before;
-                const bool heard = moduleSpeed_ == speed;
                 ReceivedByte rec;
                 rec.time = now;
                 rec.value = buffer[i];
-                rec.lineSpeed = speed;
-                rec.heard = heard;
-                Record(rec);
-                if (heard) {
-                    Handle(buffer[i], now);
-                    if (master_ < 0) {
-                        return;
-                    }
+                {
+                    std::lock_guard lock(mutex_);
+                    const unsigned listening = module_.Speed();
+                    rec.lineSpeed = before != after && listening == after ? after : before;
+                    rec.heard = module_.Receive(buffer[i], rec.lineSpeed, now);
                 }
+                Record(rec);
             }
             continue;
         }
@@ -537,308 +542,8 @@ void TavrekSimulator::Engine::ReadFromHost(Clock::time_point now) {
 void TavrekSimulator::Engine::HostGone() {
     // A module has no way of telling that the host closed its end: a stream goes on.
     hostGone_ = true;
-    replies_.clear();
-}
-
-void TavrekSimulator::Engine::Handle(std::uint8_t byte, Clock::time_point now) {
-    switch (byte) {
-        case 'P':
-            if (moduleSpeed_ == kFastSpeed && !config_.faults.answer.empty()) {
-                replies_.push_back(now + std::chrono::milliseconds(config_.faults.answerDelayMs));
-            }
-            break;
-        case '9':
-            if (moduleSpeed_ != kFastSpeed) {
-                moduleSpeed_ = kFastSpeed;
-                {
-                    std::lock_guard lock(mutex_);
-                    stats_.moduleSpeed = moduleSpeed_;
-                }
-                Event("listening at 128000 baud");
-            }
-            break;
-        case 'G':
-        case 'Q':
-        case 'S':
-            Event(std::string("start command ") + static_cast<char>(byte));
-            break;
-        case '0':
-        case '1':
-            axis_ = byte - '0';
-            break;
-        case '8':
-            if (!streaming_) {
-                StartStream(now);
-            } else if (loseNextStop_) {
-                loseNextStop_ = false;
-                {
-                    std::lock_guard lock(mutex_);
-                    ++stats_.stopsLost;
-                }
-                Event("stop byte lost on the line; streaming on");
-            } else {
-                StopStream("stopped by the host");
-                if (config_.faults.lateSamples > 0) {
-                    late_.emplace_back(now + std::chrono::milliseconds(config_.faults.lateMs),
-                                       config_.faults.lateSamples);
-                }
-            }
-            break;
-        default:
-            break;
-    }
-}
-
-void TavrekSimulator::Engine::StartStream(Clock::time_point now) {
-    streaming_ = true;
-    streamSamples_ = 0;
-    paceTime_ = now;
-    credit_ = 0.0;
-    {
-        std::lock_guard lock(mutex_);
-        stats_.streaming = true;
-        ++stats_.streamsStarted;
-    }
-    Event(std::string("stream of ") + (axis_ == 0 ? "X" : "Y") + " started");
-}
-
-void TavrekSimulator::Engine::StopStream(const char* why) {
-    streaming_ = false;
-    {
-        std::lock_guard lock(mutex_);
-        stats_.streaming = false;
-    }
-    Event("stream " + std::string(why) + " after " + std::to_string(streamSamples_) + " samples");
-}
-
-void TavrekSimulator::Engine::SendReplies(Clock::time_point now) {
-    while (!replies_.empty() && replies_.front() <= now) {
-        replies_.pop_front();
-        if (silent_) {
-            Event("silent: handshake not answered");
-            continue;
-        }
-        const std::string& answer = config_.faults.answer;
-        Send(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size());
-        {
-            std::lock_guard lock(mutex_);
-            ++stats_.handshakeAnswers;
-        }
-        Event("handshake answered");
-        if (hostGone_) {
-            return;
-        }
-    }
-}
-
-void TavrekSimulator::Engine::GenerateSamples(int count) {
-    out_.clear();
     std::lock_guard lock(mutex_);
-    SignalGenerator& generator = generators_[static_cast<std::size_t>(axis_)];
-    for (int i = 0; i < count; ++i) {
-        out_.push_back(generator.Next());
-    }
-}
-
-void TavrekSimulator::Engine::SendLateSamples(Clock::time_point now) {
-    while (!late_.empty() && late_.front().first <= now) {
-        const int count = late_.front().second;
-        late_.pop_front();
-        if (silent_) {
-            continue;
-        }
-        GenerateSamples(count);
-        Send(out_.data(), out_.size());
-        {
-            std::lock_guard lock(mutex_);
-            stats_.lateSamplesSent += static_cast<std::uint64_t>(count);
-        }
-        Event(std::to_string(count) + " late samples delivered");
-    }
-}
-
-TavrekSimulator::Engine::BlockFault TavrekSimulator::Engine::FaultAfterBlock() {
-    const SimFaults& faults = config_.faults;
-    const auto at = [this](int blocks) {
-        return blocks > 0 && blocks_ == static_cast<std::uint64_t>(blocks);
-    };
-    if (faults.burstBytes > 0 && (faults.burstAfterBlock == 0 ||
-                                  blocks_ == static_cast<std::uint64_t>(faults.burstAfterBlock))) {
-        out_.insert(out_.end(), static_cast<std::size_t>(faults.burstBytes), faults.burstByte);
-    }
-    if (!stopLossUsed_ && at(faults.loseStopAfterBlocks)) {
-        stopLossUsed_ = true;
-        loseNextStop_ = true;
-    }
-    if (at(faults.hangUpAfterBlocks)) {
-        return BlockFault::HangUp;
-    }
-    if (!unplugUsed_ && at(faults.unplugAfterBlocks)) {
-        unplugUsed_ = true;
-        return BlockFault::Unplug;
-    }
-    if (!resetUsed_ && at(faults.resetAfterBlocks)) {
-        resetUsed_ = true;
-        return BlockFault::Reset;
-    }
-    if (!silenceUsed_ && at(faults.silentAfterBlocks)) {
-        return BlockFault::FallSilent;
-    }
-    return BlockFault::None;
-}
-
-void TavrekSimulator::Engine::Pace(Clock::time_point now) {
-    if (!streaming_ || silent_) {
-        return;
-    }
-    const SimFaults& faults = config_.faults;
-    const double rate =
-        faults.streamBytesPerSecond > 0.0 ? faults.streamBytesPerSecond : moduleSpeed_ / 10.0;
-    credit_ += std::chrono::duration<double>(now - paceTime_).count() * rate;
-    credit_ = std::min(credit_, kMaxStreamCredit);
-    paceTime_ = now;
-    const auto due = static_cast<int>(std::floor(credit_));
-    credit_ -= due;
-    if (due <= 0) {
-        return;
-    }
-    out_.clear();
-    BlockFault fault = BlockFault::None;
-    {
-        std::lock_guard lock(mutex_);
-        SignalGenerator& generator = generators_[static_cast<std::size_t>(axis_)];
-        for (int i = 0; i < due && fault == BlockFault::None; ++i) {
-            out_.push_back(generator.Next());
-            ++streamSamples_;
-            ++stats_.samplesSent;
-            if (streamSamples_ % kBlockSamples != 0) {
-                continue;
-            }
-            ++blocks_;
-            ++stats_.blocksSent;
-            fault = FaultAfterBlock();
-        }
-    }
-    Send(out_.data(), out_.size());
-    switch (fault) {
-        case BlockFault::HangUp:
-            // Closing the master throws away whatever the slave has not read yet, so the line
-            // goes quiet first and is closed once the host has had time to take the last block.
-            hangUpAt_ = now + kHangUpGrace;
-            Event("hangs up in " + std::to_string(kHangUpGrace.count()) + " ms");
-            break;
-        case BlockFault::FallSilent:
-            BeginSilence(now);
-            break;
-        case BlockFault::Reset:
-            ResetModule(now, "reset after " + std::to_string(blocks_) + " blocks");
-            break;
-        case BlockFault::Unplug:
-            Unplug(now);
-            break;
-        case BlockFault::None:
-            break;
-    }
-}
-
-void TavrekSimulator::Engine::ResetModule(Clock::time_point, const std::string& why) {
-    streaming_ = false;
-    moduleSpeed_ = kStartSpeed;
-    axis_ = 0;
-    loseNextStop_ = false;
-    replies_.clear();
-    late_.clear();
-    {
-        std::lock_guard lock(mutex_);
-        stats_.streaming = false;
-        stats_.moduleSpeed = moduleSpeed_;
-        ++stats_.resets;
-    }
-    Event("module " + why + "; listening at 38400 baud");
-}
-
-void TavrekSimulator::Engine::Unplug(Clock::time_point now) {
-    // Published before the line goes, so that whoever sees it gone also sees why.
-    ResetModule(now, "unpowered");
-    Event("adapter pulled out after " + std::to_string(blocks_) + " blocks");
-    RemoveLink();
-    {
-        std::lock_guard lock(mutex_);
-        stats_.unplugged = true;
-        slavePath_.clear();
-    }
-    close(master_);
-    master_ = -1;
-    hostGone_ = false;
-    const double seconds = config_.faults.replugAfterSeconds;
-    if (seconds >= 0.0) {
-        replugAt_ = now + std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double>(seconds));
-    }
-}
-
-void TavrekSimulator::Engine::PlugIn(Clock::time_point) {
-    replugAt_.reset();
-    std::string error;
-    if (!OpenPty(&error) || (!config_.linkPath.empty() && !MakeLink(&error))) {
-        Event("cannot plug the adapter back in: " + error);
-        if (master_ >= 0) {
-            close(master_);
-            master_ = -1;
-        }
-        return;
-    }
-    observedSpeed_ = ObserveSpeed(kStartSpeed);
-    {
-        std::lock_guard lock(mutex_);
-        stats_.unplugged = false;
-        ++stats_.replugs;
-    }
-    Event("adapter plugged back in as " + SlavePathLocked());
-}
-
-void TavrekSimulator::Engine::BeginSilence(Clock::time_point now) {
-    silent_ = true;
-    silenceUsed_ = true;
-    const double resume = config_.faults.resumeAfterSeconds;
-    if (resume >= 0.0) {
-        resumeAt_ = now + std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double>(resume));
-    }
-    {
-        std::lock_guard lock(mutex_);
-        stats_.silent = true;
-    }
-    Event("falls silent after " + std::to_string(blocks_) + " blocks");
-}
-
-void TavrekSimulator::Engine::EndSilence(Clock::time_point now) {
-    silent_ = false;
-    resumeAt_.reset();
-    paceTime_ = now;
-    credit_ = 0.0;
-    {
-        std::lock_guard lock(mutex_);
-        stats_.silent = false;
-    }
-    Event("silence ends");
-}
-
-void TavrekSimulator::Engine::HangUp() {
-    {
-        // Published before the close, so that whoever sees the hang-up also sees it counted.
-        std::lock_guard lock(mutex_);
-        stats_.hungUp = true;
-        stats_.streaming = false;
-    }
-    hangUpAt_.reset();
-    close(master_);
-    master_ = -1;
-    hungUp_ = true;
-    streaming_ = false;
-    replies_.clear();
-    late_.clear();
-    Event("hung up after " + std::to_string(blocks_) + " blocks");
+    module_.HostGone();
 }
 
 void TavrekSimulator::Engine::Send(const std::uint8_t* data, std::size_t size) {
@@ -860,10 +565,9 @@ void TavrekSimulator::Engine::Send(const std::uint8_t* data, std::size_t size) {
         }
         break;
     }
-    if (done < size) {
-        std::lock_guard lock(mutex_);
-        stats_.bytesDropped += size - done;
-    }
+    std::lock_guard lock(mutex_);
+    bytesSent_ += done;
+    bytesDropped_ += size - done;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -950,10 +654,10 @@ std::vector<std::string> TavrekSimulator::EventsSince(std::size_t index) const {
 
 SimStats TavrekSimulator::Stats() const {
     std::lock_guard lock(engine_->mutex_);
-    return engine_->stats_;
+    return engine_->StatsLocked();
 }
 
 void TavrekSimulator::SetAxisSignal(SimAxis axis, const AxisSignal& signal) {
     std::lock_guard lock(engine_->mutex_);
-    engine_->generators_[static_cast<std::size_t>(axis)].SetSignal(signal);
+    engine_->module_.SetAxisSignal(axis, signal);
 }

@@ -42,6 +42,9 @@
 //
 // Threading: Start runs the module on a thread of its own; every public member may be called
 // from any thread.
+//
+// What the module does lives in SimulatedModule (no line, no thread, the caller's clock); this
+// class puts it on a pseudo-terminal with a thread, a wake pipe, the link and the records.
 
 #include <chrono>
 #include <cstddef>
@@ -122,7 +125,10 @@ struct SimStats {
     std::uint64_t samplesSent = 0;
     std::uint64_t blocksSent = 0;
     std::uint64_t bytesDropped = 0;  // stream bytes the host's full input queue did not take
-    unsigned moduleSpeed = 38400;    // the speed the module listens at now
+    // Every byte written to the line (samples, replies, bursts, late samples): a host that has
+    // read this many has read all there is, so that nothing further need be waited for.
+    std::uint64_t bytesSent = 0;
+    unsigned moduleSpeed = 38400;  // the speed the module listens at now
     bool streaming = false;
     bool silent = false;
     bool hungUp = false;          // the master was closed by the hang-up fault

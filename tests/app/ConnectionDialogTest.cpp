@@ -2,7 +2,12 @@
 // and the message boxes as the user meets them.
 #include <sys/stat.h>
 
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
 #include <QFile>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -93,15 +98,91 @@ TEST_F(DialogTest, AnUnwritableProfileStillGetsTheTypedPortTriedAndSaysSoOnce) {
     EXPECT_EQ(
         messages_,
         (std::vector<std::string>{
-            "Could not open port.\nDevice: " + missing + "3 (COM3)\nNo such file or directory.",
+            "Could not open port.\nDevice: " + missing +
+                "3 (COM3)\nNo such file or directory. Choose your adapter in the list of the next "
+                "dialog.",
             "The port number could not be saved: " + profile_.Path() + " is read-only.",
-            "Could not open port.\nDevice: " + missing + "7 (COM7)\nNo such file or directory."}));
+            "Could not open port.\nDevice: " + missing +
+                "7 (COM7)\nNo such file or directory. Choose your adapter in the list of the next "
+                "dialog."}));
+    EXPECT_EQ(profile_.GetInt("MySorvellAp", "SorvellComPort", 0), 3);
+}
+
+// Chooses the first port of the dialog's list and presses OK.
+void ChooseFirstPort(CPortSelectionDialog& dialog) {
+    ASSERT_GT(dialog.PortList()->count(), 0);
+    dialog.PortList()->item(0)->setSelected(true);
+    dialog.OkButton()->click();
+}
+
+TEST_F(DialogTest, AChosenPortIsMappedInTheProfileKeepingEveryOtherByteAndTriedNext) {
+    const std::string before =
+        "; bench 4\n[Ports]\nCOM1 = /dev/ttyS0\n; COM3 was the old adapter\nCOM3=" +
+        dir_.path().toStdString() + "/gone\n\n[MySorvellAp]\nSorvellComPort=3\n[Other]\nx=\"y\"\n";
+    WriteText(QString::fromStdString(profile_.Path()), before.c_str());
+    LoadComDeviceMap(profile_, std::cerr);
+    const std::string adapter = dir_.path().toStdString() + "/by-id/usb-Maker_Adapter-if00-port0";
+    ports_.ports = {FtdiAdapter(adapter, adapter)};
+
+    PortDialogAnswers answers([](CPortSelectionDialog& dialog, int round) {
+        if (round == 1) {
+            ChooseFirstPort(dialog);
+        } else {
+            dialog.TerminateButton()->click();
+        }
+    });
+    InstantClock clock;
+    ModuleConnection connection(clock);
+    connection.ConnectAtStartup(dialog_);
+    ClearComDeviceMap();
+
+    // COM1 and COM3 open other devices: the adapter became COM2, and COM2 was tried next.
+    EXPECT_EQ(answers.shown, (std::vector<std::string>{"3", "2"}));
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[1], "Could not open port.\nDevice: " + adapter +
+                                " (COM2)\nNo such file or directory. Choose your adapter in the "
+                                "list of the next dialog.");
+    std::ifstream file(profile_.Path(), std::ios::binary);
+    const std::string after((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    // The mapping joined its section; the saved number, 2 with it, is now the terminate request.
+    EXPECT_EQ(after, "; bench 4\n[Ports]\nCOM1 = /dev/ttyS0\n; COM3 was the old adapter\nCOM3=" +
+                         dir_.path().toStdString() + "/gone\nCOM2=" + adapter +
+                         "\n\n[MySorvellAp]\nSorvellComPort=1000\n[Other]\nx=\"y\"\n");
+}
+
+TEST_F(DialogTest, APortChoiceTheProfileCannotKeepIsSaidOnceAndUsedAllTheSame) {
+    WriteText(QString::fromStdString(profile_.Path()), "[MySorvellAp]\nSorvellComPort=3\n");
+    ASSERT_EQ(chmod(profile_.Path().c_str(), 0444), 0);
+    SetComDevicePath(3, dir_.path().toStdString() + "/gone");
+    const std::string adapter = dir_.path().toStdString() + "/ttyUSB7";
+    ports_.ports = {FtdiAdapter(adapter, adapter)};
+
+    PortDialogAnswers answers([](CPortSelectionDialog& dialog, int round) {
+        if (round == 1) {
+            ChooseFirstPort(dialog);
+        } else {
+            dialog.TerminateButton()->click();
+        }
+    });
+    InstantClock clock;
+    ModuleConnection connection(clock);
+    connection.ConnectAtStartup(dialog_);
+    ClearComDeviceMap();
+
+    EXPECT_EQ(answers.shown, (std::vector<std::string>{"3", "1"}));
+    ASSERT_EQ(messages_.size(), 3u);
+    EXPECT_EQ(messages_[1], "The port choice could not be saved: " + profile_.Path() +
+                                " is read-only. COM1 opens " + adapter + " until Sorvell ends.");
+    // The chosen device is the one tried, and the number's own save says nothing more.
+    EXPECT_EQ(messages_[2].rfind("Could not open port.\nDevice: " + adapter + " (COM1)\n", 0), 0u)
+        << messages_[2];
     EXPECT_EQ(profile_.GetInt("MySorvellAp", "SorvellComPort", 0), 3);
 }
 
 TEST_F(DialogTest, AFailureBoxCarriesTheDeviceAndTheReasonAsItsSecondaryText) {
     SetProgramMessageHook({});  // the program's own message boxes
-    CVibrationDialog dialog(store_, session_, profile_);
+    CVibrationDialog dialog(store_, session_, profile_, ports_);
     QString text;
     QString informative;
     QTimer timer;

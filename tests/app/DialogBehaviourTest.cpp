@@ -474,7 +474,7 @@ TEST_F(DialogTest, AProfileLeftAloneIsReportedOnceNamingItsPath) {
     const QString fifo = dir_.path() + QStringLiteral("/fifo.ini");
     ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     Profile profile(fifo.toStdString());
-    CVibrationDialog dialog(store_, session_, profile);
+    CVibrationDialog dialog(store_, session_, profile, ports_);
     EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);
     dialog.WriteProfileInt("MySorvellAp", "SorvellComPort", 5);
     EXPECT_EQ(dialog.GetProfileInt("MySorvellAp", "SorvellComPort", 3), 3);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AcquisitionCycle.h"
+#include "FakePortList.h"
 #include "ModuleSession.h"
 #include "Profile.h"
 #include "ProgramMessageBox.h"
@@ -101,6 +102,7 @@ class DialogTest : public ::testing::Test {
     Profile profile_{(dir_.path() + QStringLiteral("/sorvell.ini")).toStdString()};
     SpectrumStore store_;
     FakeSession session_;
-    CVibrationDialog dialog_{store_, session_, profile_};
+    FixedPortList ports_;
+    CVibrationDialog dialog_{store_, session_, profile_, ports_};
     std::vector<std::string> messages_;
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -207,7 +208,8 @@ TEST_F(CheckRunTest, SpectraAreTheAnalysisOfTheModulesBlocks) {
     }
 }
 
-// Limits saved after one run, set around its last spectra as Auto-set does, pass the same module.
+// Limits saved after one run, set around each entry's range over the judged cycles, pass the same
+// module.
 TEST_F(CheckRunTest, SavedLimitsPassTheSameModule) {
     StartModule(TonesModule());
     const RunResult first =
@@ -216,16 +218,26 @@ TEST_F(CheckRunTest, SavedLimitsPassTheSameModule) {
     ASSERT_EQ(first.status, CheckPassed) << first.out << first.err;
     EXPECT_NE(first.out.find("24 cycles (19 warm-up, 5 judged)"), std::string::npos) << first.out;
 
-    // The saved limits are the last spectra with the margin around them.
+    // The saved limits are the highest and lowest levels of the five judged cycles (20 to 24),
+    // not of the warm-up, with the margin around them.
     const auto spectra = ReadCsv(Path("spectra.csv"));
     ASSERT_EQ(spectra.size(), 1u + 24u * 2u);
-    const auto& lastX = spectra[spectra.size() - 2];
     SpectrumStore saved;
     std::string error;
     ASSERT_TRUE(LoadLimitsFile(Path("limits.csv"), saved, error)) << error;
-    for (std::size_t e = FirstDrawnBin; e <= LastDrawnBin; ++e) {
-        EXPECT_NEAR(saved.maxLimitX[e], std::stod(lastX[e + 2]) + 10.0, 1e-4) << e;
-        EXPECT_NEAR(saved.minLimitX[e], std::stod(lastX[e + 2]) - 10.0, 1e-4) << e;
+    for (std::size_t e = 0; e < LimitsFileEntries; ++e) {
+        for (const bool x : {true, false}) {
+            double highest = -1e9;
+            double lowest = 1e9;
+            for (std::size_t row = 1 + 19 * 2; row < spectra.size(); ++row) {
+                if ((spectra[row][1] == "X") == x) {
+                    highest = std::max(highest, std::stod(spectra[row][e + 2]));
+                    lowest = std::min(lowest, std::stod(spectra[row][e + 2]));
+                }
+            }
+            EXPECT_NEAR(x ? saved.maxLimitX[e] : saved.maxLimitY[e], highest + 10.0, 1e-4) << e;
+            EXPECT_NEAR(x ? saved.minLimitX[e] : saved.minLimitY[e], lowest - 10.0, 1e-4) << e;
+        }
     }
 
     const RunResult second = Run({"--device", sim_->SlavePath(), "--limits", Path("limits.csv")});

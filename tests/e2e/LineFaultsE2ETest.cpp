@@ -46,6 +46,10 @@ constexpr int SimCom = 6;
 // for a loaded machine).
 constexpr int FullRateCycles = 10;
 constexpr auto FullRateSpan = 650ms;
+// How soon acquisition must be at full rate again where no cycle was lost: well short of the
+// road through a timeout, its box and a new connection (about 3 s), and long enough for a
+// machine that builds something else beside the suite to find ten quick cycles in a row.
+constexpr auto ResumedAtOnce = 2s;
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
@@ -172,7 +176,8 @@ class LineFaultsE2ETest : public ::testing::Test {
             if (prepare) {
                 prepare(session);
             }
-            CVibrationApp app(store, session, profile);
+            SystemPortListSource ports;
+            CVibrationApp app(store, session, profile, ports);
             EXPECT_FALSE(app.InitInstance());
         }
         return Clock::now();
@@ -240,7 +245,7 @@ TEST_F(LineFaultsE2ETest, LostStopByteIsHealedWithinOneCycleAndNoBox) {
     ASSERT_EQ(sim.Stats().stopsLost, 1u);
     const std::vector<Clock::time_point> starts = CycleStarts();
     ASSERT_GT(starts.size(), 1u);
-    ExpectFullRateWithin("lost stop byte: back at full rate after", starts[0], 1s);
+    ExpectFullRateWithin("lost stop byte: back at full rate after", starts[0], ResumedAtOnce);
 }
 
 TEST_F(LineFaultsE2ETest, ResetModuleIsBackAfterOneTimeoutBox) {
@@ -326,7 +331,7 @@ TEST_F(LineFaultsE2ETest, AboutBoxHeldOpenInsideACycleBringsNoTimeout) {
     EXPECT_EQ(watcher.abouts, 1);
     EXPECT_TRUE(watcher.boxes.empty());
     ExpectFullRateWithin("About box held 3.5 s: full rate again after it closed", aboutClosedAt,
-                         1s);
+                         ResumedAtOnce);
     EXPECT_GT(sim.Stats().streamsStarted, 20u);
 }
 

@@ -292,7 +292,8 @@ int main(int argc, char** argv) {
     QTimer startWatch;
     WatchForFirstTick(startWatch, session, seconds, figures);
 
-    CVibrationApp app(store, session, profile);
+    SystemPortListSource ports;
+    CVibrationApp app(store, session, profile, ports);
     app.InitInstance();
     figures.end = Clock::now();
     figures.cpu = CpuSeconds(RUSAGE_SELF) - figures.cpuAtFirstTick;

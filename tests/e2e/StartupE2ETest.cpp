@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "ComDeviceMap.h"
+#include "FakePortList.h"
 #include "PortSelectionDialog.h"
 #include "Profile.h"
 #include "SpectrumStore.h"
@@ -88,6 +90,9 @@ class StartupE2ETest : public ::testing::Test {
     }
     ~StartupE2ETest() override { ClearComDeviceMap(); }
 
+    // The ports the Port Selection dialog lists.
+    FixedPortList ports_;
+
     QString ProfilePath() const { return dir_.path() + QStringLiteral("/sorvell.ini"); }
 
     int SavedPort() const {
@@ -101,7 +106,7 @@ class StartupE2ETest : public ::testing::Test {
         PrepareApplication(profile);
         SystemClock clock;
         TavrekModule module(store, clock);
-        CVibrationApp app(store, module, profile);
+        CVibrationApp app(store, module, profile, ports_);
         EXPECT_FALSE(app.InitInstance());
     }
 
@@ -187,6 +192,43 @@ TEST_F(StartupE2ETest, MissingPortAsksForAnotherAndThenShowsSpectra) {
     // The tones stand out on their own axes.
     EXPECT_GT(store.shownX[9], store.shownX[15] + 40.0);
     EXPECT_GT(store.shownY[21], store.shownY[15] + 40.0);
+    sim.Stop();
+}
+
+TEST_F(StartupE2ETest, AnAdapterChosenFromTheListIsMappedSavedAndConnected) {
+    TavrekSimulator sim(SimConfig{});
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    // The simulator's line stands in for a USB adapter in the dialog's list.
+    ports_.ports = {FtdiAdapter(sim.SlavePath(), sim.SlavePath())};
+
+    SpectrumStore store;
+    std::vector<ModalScript::Step> steps = OpenFailureThenDialog([](CPortSelectionDialog& dialog) {
+        dialog.PortList()->item(0)->setSelected(true);
+        dialog.OkButton()->click();
+    });
+    steps.push_back([&store](QWidget* modal) {
+        auto* main = qobject_cast<CVibrationDialog*>(modal);
+        if (main == nullptr || store.sampleCount == 0) {
+            return false;
+        }
+        main->reject();
+        return true;
+    });
+    ModalScript script(std::move(steps));
+    RunProgram(store);
+
+    EXPECT_TRUE(script.Finished());
+    EXPECT_EQ(seen_, (std::vector<std::string>{"box:Sorvell:Could not open port.",
+                                               "dialog:Port Selection Dialog :5"}));
+    // COM5 opens another device in the profile: the adapter became COM1, which is saved with it
+    // and reached the module.
+    EXPECT_EQ(SavedPort(), 1);
+    QSettings ini(ProfilePath(), QSettings::IniFormat);
+    EXPECT_EQ(ini.value(QStringLiteral("Ports/COM1")).toString().toStdString(), sim.SlavePath());
+    EXPECT_EQ(ini.value(QStringLiteral("Ports/COM5")).toString(),
+              QStringLiteral("/nonexistent/sorvell-e2e-port"));
+    EXPECT_GT(store.sampleCount, 0);  // a cycle ran
     sim.Stop();
 }
 

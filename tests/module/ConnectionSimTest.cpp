@@ -143,12 +143,20 @@ TEST_F(ConnectionSimTest, PortThatCannotBeOpenedGivesResultOne) {
     MapMissing(SimComNumber);
     EXPECT_EQ(connection.ConnectModule(host, SimComNumber), 1);
     EXPECT_EQ(host.messages, (std::vector<std::string>{OpenFailed}));
-    // The box names the device and the system's reason.
-    EXPECT_EQ(
-        host.details,
-        (std::vector<std::string>{"Device: /nonexistent/sorvell-test-port (COM" +
-                                  std::to_string(SimComNumber) + ")\nNo such file or directory."}));
+    // The box names the device that was tried, the system's reason, and the way to the adapter.
+    EXPECT_EQ(host.details,
+              (std::vector<std::string>{
+                  "Device: /nonexistent/sorvell-test-port (COM" + std::to_string(SimComNumber) +
+                  ")\nNo such file or directory. Choose your adapter in the list of "
+                  "the next dialog."}));
     EXPECT_EQ(connection.Settings(), nullptr);
+}
+
+TEST_F(ConnectionSimTest, ANumberThatIsNoComNumberPointsToTheListOfAdapters) {
+    EXPECT_EQ(connection.ConnectModule(host, 0), 1);
+    EXPECT_EQ(host.details, (std::vector<std::string>{"COM0 is no port: numbers run from 1 to 16. "
+                                                      "Choose your adapter in the list of the "
+                                                      "next dialog."}));
 }
 
 TEST_F(ConnectionSimTest, ADeviceTheUserMayNotOpenIsNamedWithTheDialoutHint) {
@@ -162,7 +170,7 @@ TEST_F(ConnectionSimTest, ADeviceTheUserMayNotOpenIsNamedWithTheDialoutHint) {
     ASSERT_EQ(chmod(slave.c_str(), geteuid() == 0 ? 0600 : 0), 0);
     SetComDevicePath(SimComNumber, slave);
     const std::string expected = "Device: " + slave + " (COM" + std::to_string(SimComNumber) +
-                                 ")\nPermission denied. Your user may not open it: add it to "
+                                 ")\nPermission denied.\nYour user may not open it: add it to "
                                  "the dialout group (sudo adduser $USER dialout), then log in "
                                  "again.";
     const auto attempt = [&] {

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "FakePortList.h"
 #include "PortSelectionDialog.h"
 #include "ProgramMessageBox.h"
 
@@ -34,13 +36,15 @@ class PortSelectionDialogTest : public ::testing::Test {
         });
         dialog.reset();
         portNumber = number;
-        dialog.emplace(portNumber);
+        dialog.emplace(portNumber, ports, mappings);
         dialog->show();
         QApplication::processEvents();
         return *dialog;
     }
 
     int portNumber = 0;
+    FixedPortList ports;
+    std::vector<ComMapping> mappings;
     std::optional<CPortSelectionDialog> dialog;
     std::vector<std::string> messages;
 };
@@ -48,9 +52,10 @@ class PortSelectionDialogTest : public ::testing::Test {
 TEST_F(PortSelectionDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
     CPortSelectionDialog& dialog = Open(7);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Port Selection Dialog "));
-    // Each dialog unit coordinate and extent rounds to the nearest pixel: 186 x 95 units are
-    // 279 x 154.375 pixels, OK at (129, 7) is (193.5, 11.375) and 14 units high is 22.75.
-    EXPECT_EQ(dialog.size(), QSize(279, 154));
+    // Each dialog unit coordinate and extent rounds to the nearest pixel: OK at (129, 7) is
+    // (193.5, 11.375) and 14 units high is 22.75. The template's 186 x 95 units grow to 352 x
+    // 182 (528 x 295.75 pixels) for the list of ports under them.
+    EXPECT_EQ(dialog.size(), QSize(528, 296));
     EXPECT_EQ(dialog.OkButton()->text(), QStringLiteral("OK"));
     EXPECT_EQ(dialog.OkButton()->geometry(), QRect(194, 11, 75, 23));
     EXPECT_TRUE(dialog.OkButton()->isDefault());
@@ -70,10 +75,18 @@ TEST_F(PortSelectionDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
             << label->text().toStdString();
         EXPECT_LE(metrics.height(), label->height() + 1) << label->text().toStdString();
     }
-    EXPECT_EQ(texts,
-              (std::vector<QString>{QStringLiteral("Unable to open port.  Please enter a new COM "),
-                                    QStringLiteral("port number and click OK.")}));
-    EXPECT_EQ(placed, (std::vector<QRect>{QRect(30, 42, 237, 13), QRect(30, 62, 182, 13)}));
+    EXPECT_EQ(texts, (std::vector<QString>{
+                         QStringLiteral("Unable to open port.  Please enter a new COM "),
+                         QStringLiteral("port number and click OK."),
+                         QStringLiteral("Serial ports present. Choose your adapter to map it to "
+                                        "the number:")}));
+    EXPECT_EQ(placed[0], QRect(30, 42, 237, 13));
+    EXPECT_EQ(placed[1], QRect(30, 62, 182, 13));
+    // The list lies under the template's controls, within the dialog.
+    const QRect list = dialog.PortList()->geometry();
+    EXPECT_GT(list.top(), dialog.TerminateButton()->geometry().bottom());
+    EXPECT_GT(list.top(), placed[2].bottom());
+    EXPECT_TRUE(dialog.rect().contains(list));
     for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
         const QFontMetrics metrics(button->font());
         EXPECT_LT(metrics.horizontalAdvance(button->text()), button->width());
@@ -82,6 +95,11 @@ TEST_F(PortSelectionDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
     EXPECT_EQ(dialog.focusWidget(), dialog.OkButton());
     EXPECT_EQ(dialog.OkButton()->nextInFocusChain(), dialog.TerminateButton());
     EXPECT_EQ(dialog.TerminateButton()->nextInFocusChain(), dialog.PortEdit());
+    QWidget* afterEdit = dialog.PortEdit()->nextInFocusChain();
+    while (afterEdit != nullptr && !(afterEdit->focusPolicy() & Qt::TabFocus)) {
+        afterEdit = afterEdit->nextInFocusChain();
+    }
+    EXPECT_EQ(afterEdit, dialog.PortList());
     // No Cancel button: Escape and Close are the only ways to cancel.
     EXPECT_EQ(dialog.findChildren<QPushButton*>().size(), 2);
     // The edit shows the number that just failed.
@@ -90,12 +108,15 @@ TEST_F(PortSelectionDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
 }
 
 TEST_F(PortSelectionDialogTest, OkTakesTheNewNumber) {
+    // Ports listed but none chosen: the number alone, as always.
+    ports.ports = {FtdiAdapter()};
     CPortSelectionDialog& dialog = Open(3);
     dialog.PortEdit()->setText(QStringLiteral(" 5 "));
     QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(portNumber, 5);
+    EXPECT_FALSE(dialog.ChosenMapping());
     EXPECT_TRUE(messages.empty());
 }
 
@@ -172,7 +193,7 @@ TEST_F(PortSelectionDialogTest, TerminateWithBadTextStaysOpenButEscapeThenTermin
 
 TEST_F(PortSelectionDialogTest, ValidationMessagesAreProgramMessageBoxes) {
     portNumber = 2;
-    CPortSelectionDialog dialog(portNumber);
+    CPortSelectionDialog dialog(portNumber, ports, mappings);
     std::vector<QString> boxes;
     std::vector<int> portNumberAtBox;
     bool clicked = false;
@@ -208,6 +229,155 @@ TEST_F(PortSelectionDialogTest, ValidationMessagesAreProgramMessageBoxes) {
     // The number was taken (unchanged) before the framework's check said so again.
     EXPECT_EQ(portNumberAtBox, (std::vector<int>{2, 2}));
     EXPECT_EQ(portNumber, 2);
+}
+
+// The list of ports present: what it shows, how it follows the system, and what choosing from
+// it does.
+
+constexpr const char* FtdiDevice = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+constexpr const char* CpDevice =
+    "/dev/serial/by-id/usb-Silicon_Labs_CP2102_USB_to_UART_Bridge_Controller_0001-if00-port0";
+
+std::vector<std::string> ListedTexts(const CPortSelectionDialog& dialog) {
+    std::vector<std::string> texts;
+    for (int row = 0; row < dialog.PortList()->count(); ++row) {
+        texts.push_back(dialog.PortList()->item(row)->text().toStdString());
+    }
+    return texts;
+}
+
+void Choose(CPortSelectionDialog& dialog, int row) {
+    QListWidgetItem* item = dialog.PortList()->item(row);
+    QTest::mouseClick(dialog.PortList()->viewport(), Qt::LeftButton, {},
+                      dialog.PortList()->visualItemRect(item).center());
+}
+
+TEST_F(PortSelectionDialogTest, TheListShowsThePortsPresentWithTheirComNumbers) {
+    ports.ports = {FtdiAdapter(), SiliconLabsAdapter()};
+    // The profile maps the second adapter by its node, the list names it by its stable name.
+    mappings = {{3, "/dev/ttyUSB1"}};
+    CPortSelectionDialog& dialog = Open(3);
+    EXPECT_EQ(ListedTexts(dialog),
+              (std::vector<std::string>{
+                  std::string(FtdiDevice) +
+                      "\nFT232R USB UART, FTDI, serial number A50285BI, USB 0403:6001, no COM "
+                      "number",
+                  std::string(CpDevice) +
+                      "\nCP2102 USB to UART Bridge Controller, Silicon Labs, serial number 0001, "
+                      "USB 10c4:ea60, COM3"}));
+    // Nothing is chosen for the user, and the edit still shows the number that failed.
+    EXPECT_TRUE(dialog.PortList()->selectedItems().isEmpty());
+    EXPECT_EQ(dialog.PortEdit()->text(), QStringLiteral("3"));
+}
+
+TEST_F(PortSelectionDialogTest, WithNoPortPresentTheListSaysSoAndOffersNothing) {
+    CPortSelectionDialog& dialog = Open(3);
+    EXPECT_EQ(ListedTexts(dialog), (std::vector<std::string>{"No serial port is present."}));
+    Choose(dialog, 0);
+    EXPECT_TRUE(dialog.PortList()->selectedItems().isEmpty());
+    QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(portNumber, 3);
+    EXPECT_FALSE(dialog.ChosenMapping());
+}
+
+TEST_F(PortSelectionDialogTest, APluggedAdapterAppearsWithinASecondAndTheChoiceStays) {
+    ports.ports = {SiliconLabsAdapter()};
+    CPortSelectionDialog& dialog = Open(3);
+    Choose(dialog, 0);
+    dialog.PortEdit()->setText(QStringLiteral("9"));
+
+    // Plugged in: the list grows at its next reading, with the chosen port still chosen and the
+    // number the user typed left alone.
+    ports.ports = {FtdiAdapter(), SiliconLabsAdapter()};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PortList()->count() == 2; }, 3000));
+    EXPECT_EQ(dialog.PortList()->selectedItems().size(), 1);
+    EXPECT_EQ(dialog.PortList()->row(dialog.PortList()->selectedItems().front()), 1);
+    EXPECT_EQ(dialog.PortEdit()->text(), QStringLiteral("9"));
+
+    // Pulled out: the choice goes with it, and OK then only takes the number.
+    ports.ports = {FtdiAdapter()};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PortList()->count() == 1; }, 3000));
+    EXPECT_TRUE(dialog.PortList()->selectedItems().isEmpty());
+    QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(portNumber, 9);
+    EXPECT_FALSE(dialog.ChosenMapping());
+}
+
+TEST_F(PortSelectionDialogTest, ChoosingAPortShowsItsNumberAndOkMapsIt) {
+    // COM1 opens /dev/ttyS0 by default, a port present: the new adapter gets COM2, since COM3
+    // and COM4 already open other devices in the profile.
+    SerialPortFacts builtIn{"/dev/ttyS0", "/dev/ttyS0", "", "", "", {}, {}};
+    ports.ports = {builtIn, FtdiAdapter(), SiliconLabsAdapter()};
+    mappings = {{3, "/dev/serial/by-id/usb-gone-if00-port0"}, {4, "/dev/ttyUSB1"}};
+    CPortSelectionDialog& dialog = Open(3);
+    Choose(dialog, 1);
+    EXPECT_EQ(dialog.PortEdit()->text(), QStringLiteral("2"));
+    // A port the profile already maps shows its own number.
+    Choose(dialog, 2);
+    EXPECT_EQ(dialog.PortEdit()->text(), QStringLiteral("4"));
+
+    Choose(dialog, 1);
+    QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(portNumber, 2);
+    ASSERT_TRUE(dialog.ChosenMapping());
+    EXPECT_EQ(dialog.ChosenMapping()->comNumber, 2);
+    EXPECT_EQ(dialog.ChosenMapping()->devicePath, FtdiDevice);
+}
+
+TEST_F(PortSelectionDialogTest, ANumberTypedAfterChoosingIsTheOneMapped) {
+    ports.ports = {FtdiAdapter()};
+    CPortSelectionDialog& dialog = Open(3);
+    Choose(dialog, 0);
+    dialog.PortEdit()->setText(QStringLiteral("12"));
+    QTest::keyClick(dialog.PortEdit(), Qt::Key_Return);
+    EXPECT_EQ(portNumber, 12);
+    ASSERT_TRUE(dialog.ChosenMapping());
+    EXPECT_EQ(dialog.ChosenMapping()->comNumber, 12);
+}
+
+TEST_F(PortSelectionDialogTest, NoMappingWithoutAComNumberOrWithoutOk) {
+    ports.ports = {FtdiAdapter()};
+    const std::function<void(CPortSelectionDialog&)> ends[] = {
+        [](CPortSelectionDialog& dialog) { dialog.TerminateButton()->click(); },
+        [](CPortSelectionDialog& dialog) {
+            dialog.PortEdit()->setText(QStringLiteral("1000"));
+            dialog.OkButton()->click();
+        },
+        [](CPortSelectionDialog& dialog) {
+            dialog.PortEdit()->setText(QStringLiteral("17"));
+            dialog.OkButton()->click();
+        },
+        [](CPortSelectionDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); },
+        [](CPortSelectionDialog& dialog) {
+            // Refused text, then Escape: the choice made before is not taken.
+            dialog.PortEdit()->setText(QStringLiteral("x"));
+            dialog.OkButton()->click();
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+        },
+    };
+    int round = 0;
+    for (const auto& end : ends) {
+        CPortSelectionDialog& dialog = Open(3);
+        Choose(dialog, 0);
+        end(dialog);
+        EXPECT_FALSE(dialog.isVisible()) << "round " << round;
+        EXPECT_FALSE(dialog.ChosenMapping()) << "round " << round;
+        ++round;
+    }
+}
+
+TEST_F(PortSelectionDialogTest, DoubleClickingAPortChoosesItAndEndsAsOk) {
+    ports.ports = {FtdiAdapter()};
+    CPortSelectionDialog& dialog = Open(5);
+    QListWidgetItem* item = dialog.PortList()->item(0);
+    const QPoint centre = dialog.PortList()->visualItemRect(item).center();
+    QTest::mouseClick(dialog.PortList()->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(dialog.PortList()->viewport(), Qt::LeftButton, {}, centre);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(portNumber, 1);
+    ASSERT_TRUE(dialog.ChosenMapping());
+    EXPECT_EQ(dialog.ChosenMapping()->devicePath, FtdiDevice);
 }
 
 }  // namespace

@@ -151,6 +151,62 @@ TEST_F(ProfileTest, SavingThePortKeepsEveryOtherByteAndThePermissions) {
     EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"link.ini", "sorvell.ini"}));
 }
 
+TEST_F(ProfileTest, APortChoiceMapsTheDeviceAndSavesTheNumberInOneWriteKeepingEveryOtherByte) {
+    const std::string adapter = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    const char* before =
+        "; Sorvell on the bench PC\r\n[MySorvellAp]\r\n  SorvellComPort = 3 \r\n\r\n"
+        "[Ports]\r\n; the old adapter\r\ncom2 = \"/dev/ttyUSB9\"\r\nCOM4=/dev/ttyACM0\r\n\r\n"
+        "[Zeta]\r\nA=1\r\n";
+    WriteText(path_, before);
+    ASSERT_EQ(chmod(path_.c_str(), 0640), 0);
+    // A new number: its line goes after the section's last line; the saved number changes where
+    // it stands.
+    ASSERT_TRUE(profile_.WritePortChoice(5, adapter));
+    EXPECT_EQ(
+        ReadBytes(path_),
+        "; Sorvell on the bench PC\r\n[MySorvellAp]\r\n  SorvellComPort = 5 \r\n\r\n"
+        "[Ports]\r\n; the old adapter\r\ncom2 = \"/dev/ttyUSB9\"\r\nCOM4=/dev/ttyACM0\r\nCOM5=" +
+            adapter + "\r\n\r\n[Zeta]\r\nA=1\r\n");
+    // A number the profile maps already: only its value changes (the quotes were the value's),
+    // the key as it was.
+    ASSERT_TRUE(profile_.WritePortChoice(2, adapter));
+    EXPECT_EQ(ReadBytes(path_),
+              "; Sorvell on the bench PC\r\n[MySorvellAp]\r\n  SorvellComPort = 2 \r\n\r\n"
+              "[Ports]\r\n; the old adapter\r\ncom2 = " +
+                  adapter + "\r\nCOM4=/dev/ttyACM0\r\nCOM5=" + adapter +
+                  "\r\n\r\n[Zeta]\r\nA=1\r\n");
+    struct stat status {};
+    ASSERT_EQ(stat(path_.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    std::vector<std::string> warnings;
+    const auto mappings = profile_.ReadPortMappings(warnings);
+    ASSERT_EQ(mappings.size(), 3u);
+    EXPECT_EQ(mappings[0].devicePath, adapter);
+    EXPECT_EQ(Names(dir_.path()), std::vector<std::string>{"sorvell.ini"});
+
+    // A profile without the sections gets both; one that is not there yet is made.
+    const std::string fresh = dir_.path() + "/fresh/sorvell.ini";
+    ASSERT_TRUE(Profile(fresh).WritePortChoice(1, "/dev/ttyUSB0"));
+    EXPECT_EQ(ReadBytes(fresh), "[Ports]\nCOM1=/dev/ttyUSB0\n[MySorvellAp]\nSorvellComPort=1\n");
+}
+
+TEST_F(ProfileTest, APortChoiceTheFileCannotKeepLeavesItAsItWas) {
+    const std::string before = "[MySorvellAp]\nSorvellComPort=3\n";
+    WriteText(path_, before);
+    // A path that no line can hold as it stands: neither value is written.
+    for (const std::string& path : {std::string("/dev/tty\nUSB0"), std::string("/dev/ttyUSB0 "),
+                                    std::string("\"/dev/ttyUSB0")}) {
+        EXPECT_FALSE(profile_.WritePortChoice(4, path));
+        EXPECT_EQ(profile_.Problem().rfind(path_ + " cannot hold ", 0), 0u) << profile_.Problem();
+        EXPECT_EQ(ReadBytes(path_), before);
+    }
+    // Read-only: neither value either, and the reason names the file.
+    ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+    EXPECT_FALSE(profile_.WritePortChoice(4, "/dev/ttyUSB0"));
+    EXPECT_EQ(profile_.Problem(), path_ + " is read-only");
+    EXPECT_EQ(ReadBytes(path_), before);
+}
+
 TEST_F(ProfileTest, WhatIsNoRegularFileIsNeitherHungOnNorReplaced) {
     // A FIFO (opening it for reading would wait for a writer), a device node behind a link, a
     // directory and a file over 1 MB.

@@ -74,28 +74,6 @@ std::vector<HostLine::TimedByte> HostLine::ReadCount(std::size_t count,
     return out;
 }
 
-std::vector<std::uint8_t> HostLine::ReadFor(std::chrono::milliseconds duration) {
-    std::vector<std::uint8_t> out;
-    for (const TimedByte& b : ReadCount(static_cast<std::size_t>(-1), duration)) {
-        out.push_back(b.value);
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> HostLine::ReadUntilQuiet(std::chrono::milliseconds quiet,
-                                                   std::chrono::milliseconds limit) {
-    std::vector<std::uint8_t> out;
-    const Clock::time_point end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        const std::vector<std::uint8_t> more = ReadFor(quiet);
-        if (more.empty()) {
-            break;
-        }
-        out.insert(out.end(), more.begin(), more.end());
-    }
-    return out;
-}
-
 bool HostLine::WaitForHangUp(std::chrono::milliseconds timeout) {
     const Clock::time_point end = Clock::now() + timeout;
     while (Clock::now() < end) {

@@ -30,12 +30,6 @@ class HostLine {
 
     // Reads until `count` bytes have come or `timeout` passed; each byte with its arrival time.
     std::vector<TimedByte> ReadCount(std::size_t count, std::chrono::milliseconds timeout);
-    // Reads whatever comes within `duration`.
-    std::vector<std::uint8_t> ReadFor(std::chrono::milliseconds duration);
-    // Reads until nothing has come for `quiet`, or for `limit` at most (a stream that never
-    // stops must fail the test, not hang it); what came.
-    std::vector<std::uint8_t> ReadUntilQuiet(
-        std::chrono::milliseconds quiet, std::chrono::milliseconds limit = std::chrono::seconds(5));
     // True when the line reports a hang-up (the module closed its side) within `timeout`.
     bool WaitForHangUp(std::chrono::milliseconds timeout);
 
