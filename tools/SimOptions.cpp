@@ -187,6 +187,19 @@ bool SlowStream(const std::string&, Parsed* out) {
     return true;
 }
 
+bool Replay(const std::string& value, Parsed* out) {
+    if (value.empty()) {
+        return false;
+    }
+    out->command.replayFile = value;
+    return true;
+}
+
+bool ReplayLoop(const std::string&, Parsed* out) {
+    out->config.replayLoop = true;
+    return true;
+}
+
 bool StreamingAtStart(const std::string&, Parsed* out) {
     out->config.faults.streamingAtStart = true;
     return true;
@@ -214,6 +227,8 @@ constexpr Option kOptions[] = {
      .apply = AxisNoise<&SimConfig::y>,
      .what = "a number of volts of 0 or more"},
     {.name = "--seed", .apply = Seed, .what = "a whole number of 0 or more"},
+    {.name = "--replay", .apply = Replay, .what = "a recording file"},
+    {.name = "--loop", .flag = true, .apply = ReplayLoop, .needs = "--replay"},
     {.name = "--no-answer", .flag = true, .apply = NoAnswer},
     {.name = "--double-answer", .flag = true, .apply = DoubleAnswer},
     {.name = "--answer", .apply = Answer},
@@ -320,6 +335,11 @@ Signals (volts; a sample byte is round(volts * 255 / 3.1) clipped to 0..255):
   --x-noise VOLTS        Gaussian noise on X with this standard deviation (default 0: none)
   --y-noise VOLTS        the same for Y
   --seed N               seed of the noise (default 1)
+  --replay FILE          serve the blocks of a recording (sorvell-check --record, Ctrl+R in
+                         Sorvell) instead of the signals: each "8" on the X axis starts the next
+                         X row, on the Y axis the next Y row; when an axis has run out its
+                         streams send nothing
+  --loop                 with --replay: start the recording over when an axis has run out
 Faults (may be combined; a block is 64 consecutive samples of one stream, counted from the "8"
 that started it):
   --no-answer            never answer the handshake

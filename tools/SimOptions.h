@@ -10,6 +10,7 @@ struct CommandOptions {
     bool help = false;
     bool printRecord = false;  // print every received byte as it arrives
     bool verbose = false;      // print the module's events on standard error
+    std::string replayFile;    // --replay: the recording the module serves, read by the command
 };
 
 // Parses the command's arguments (without the program name) into the module's configuration.

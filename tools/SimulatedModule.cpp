@@ -15,7 +15,10 @@ SimulatedModule::Clock::duration Seconds(double seconds) {
 SimulatedModule::SimulatedModule(const SimConfig& config)
     : faults_(config.faults),
       generators_{SignalGenerator(config.x, config.seed),
-                  SignalGenerator(config.y, config.seed + 1)} {}
+                  SignalGenerator(config.y, config.seed + 1)},
+      replaying_(config.replaying),
+      replayLoop_(config.replayLoop),
+      replay_{config.replayX, config.replayY} {}
 
 void SimulatedModule::Event(Clock::time_point now, const std::string& text) {
     if (sink_) {
@@ -154,6 +157,19 @@ void SimulatedModule::StartStream(Clock::time_point now) {
     stats_.streaming = true;
     ++stats_.streamsStarted;
     Event(now, std::string("stream of ") + (axis_ == 0 ? "X" : "Y") + " started");
+    if (replaying_) {
+        const auto axis = static_cast<std::size_t>(axis_);
+        std::size_t& taken = replayTaken_[axis];
+        if (taken == replay_[axis].size() && replayLoop_) {
+            taken = 0;
+        }
+        replayBlock_ = taken < replay_[axis].size() ? &replay_[axis][taken++] : nullptr;
+        replayPosition_ = 0;
+        if (replayBlock_ == nullptr) {
+            Event(now, std::string("the recording of ") + (axis_ == 0 ? "X" : "Y") +
+                           " has run out: the stream sends nothing");
+        }
+    }
 }
 
 void SimulatedModule::StopStream(Clock::time_point now, const char* why) {
@@ -183,9 +199,12 @@ void SimulatedModule::SendLateSamples(Clock::time_point now, std::vector<std::ui
         if (silent_) {
             continue;
         }
-        SignalGenerator& generator = generators_[static_cast<std::size_t>(axis_)];
         for (int i = 0; i < count; ++i) {
-            out->push_back(generator.Next());
+            const std::optional<std::uint8_t> sample = NextSample();
+            if (!sample) {
+                break;
+            }
+            out->push_back(*sample);
         }
         stats_.lateSamplesSent += static_cast<std::uint64_t>(count);
         Event(now, std::to_string(count) + " late samples delivered");
@@ -234,9 +253,12 @@ void SimulatedModule::Pace(Clock::time_point now, std::vector<std::uint8_t>* out
     const auto due = static_cast<int>(std::floor(credit_));
     credit_ -= due;
     BlockFault fault = BlockFault::None;
-    SignalGenerator& generator = generators_[static_cast<std::size_t>(axis_)];
     for (int i = 0; i < due && fault == BlockFault::None; ++i) {
-        out->push_back(generator.Next());
+        const std::optional<std::uint8_t> sample = NextSample();
+        if (!sample) {
+            break;  // the recording has run out: the stream goes on, silent
+        }
+        out->push_back(*sample);
         ++streamSamples_;
         ++stats_.samplesSent;
         if (streamSamples_ % BlockSamples != 0) {
@@ -317,4 +339,16 @@ void SimulatedModule::EndSilence(Clock::time_point now) {
     credit_ = 0.0;
     stats_.silent = false;
     Event(now, "silence ends");
+}
+
+std::optional<std::uint8_t> SimulatedModule::NextSample() {
+    if (!replaying_) {
+        return generators_[static_cast<std::size_t>(axis_)].Next();
+    }
+    if (replayBlock_ == nullptr) {
+        return std::nullopt;
+    }
+    const std::uint8_t sample = (*replayBlock_)[replayPosition_ % BlockSamples];
+    ++replayPosition_;
+    return sample;
 }

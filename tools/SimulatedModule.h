@@ -8,6 +8,7 @@
 //
 // Not thread-safe: one caller at a time.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -92,9 +93,20 @@ class SimulatedModule {
     // The faults that take effect at the end of a block.
     enum class BlockFault { None, HangUp, FallSilent, Reset, Unplug };
     BlockFault FaultAfterBlock(std::vector<std::uint8_t>* out);
+    // The next sample of the stream: the signal's, or the recorded block's when replaying (none
+    // once the recording has run out).
+    std::optional<std::uint8_t> NextSample();
 
     const SimFaults faults_;
     std::vector<SignalGenerator> generators_;  // X, Y
+    // Replaying: the recorded blocks of each axis, how many of them streams have taken, and the
+    // block the current stream sends (none when the axis has run out).
+    const bool replaying_;
+    const bool replayLoop_;
+    const std::array<std::vector<std::array<std::uint8_t, BlockSamples>>, 2> replay_;
+    std::array<std::size_t, 2> replayTaken_{};
+    const std::array<std::uint8_t, BlockSamples>* replayBlock_ = nullptr;
+    std::size_t replayPosition_ = 0;
     EventSink sink_;
     SimStats stats_;
 

@@ -46,6 +46,7 @@
 // What the module does lives in SimulatedModule (no line, no thread, the caller's clock); this
 // class puts it on a pseudo-terminal with a thread, a wake pipe, the link and the records.
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -103,6 +104,13 @@ struct SimConfig {
     AxisSignal y;
     std::uint64_t seed = 1;  // noise seed; X uses it, Y uses seed + 1
     SimFaults faults;
+    // Recorded blocks served instead of the signals (tavrek-sim --replay): each stream of an
+    // axis sends that axis's next block (and, should the host let it run on, that block again);
+    // once an axis has none left, its streams send nothing, unless replayLoop starts it over.
+    bool replaying = false;
+    bool replayLoop = false;
+    std::vector<std::array<std::uint8_t, 64>> replayX;
+    std::vector<std::array<std::uint8_t, 64>> replayY;
     // When not empty, a symbolic link to the slave path is made here at Start (an existing
     // symbolic link is replaced; any other file is left alone and Start fails) and removed at Stop.
     std::string linkPath;

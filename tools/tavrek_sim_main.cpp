@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Recording.h"
 #include "SimOptions.h"
 #include "TavrekSimulator.h"
 
@@ -54,6 +55,24 @@ class Reporter {
     std::size_t eventsShown_ = 0;
 };
 
+// Reads the recording --replay names into the module's blocks; a bad one is said and refused.
+bool LoadReplay(const std::string& path, SimConfig* config) {
+    Recording recording;
+    std::string error;
+    if (!ReadRecording(path, recording, error)) {
+        std::fprintf(stderr, "tavrek-sim: %s\n", error.c_str());
+        return false;
+    }
+    if (!recording.warning.empty()) {
+        std::fprintf(stderr, "tavrek-sim: %s\n", recording.warning.c_str());
+    }
+    config->replaying = true;
+    for (const RecordedBlock& block : recording.blocks) {
+        (block.axis == 'X' ? config->replayX : config->replayY).push_back(block.samples);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +94,9 @@ int main(int argc, char** argv) {
     if (command.help) {
         std::fputs(SimUsage().c_str(), stdout);
         return 0;
+    }
+    if (!command.replayFile.empty() && !LoadReplay(command.replayFile, &config)) {
+        return 2;
     }
 
     // Blocked before the module's thread starts, so that it inherits the mask and never sees them.

@@ -435,4 +435,53 @@ TEST_F(ModuleTest, FaultsCombine) {
     EXPECT_EQ(module_->Stats().bytesSent, 2u + 67u);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Replaying a recording
+
+TEST_F(ModuleTest, AReplayServesEachAxisItsNextRecordedBlockPerStreamThenFallsSilentOrLoops) {
+    using Row = std::array<std::uint8_t, 64>;
+    // A recorded row, and the bytes it is sent as.
+    const auto row = [](std::uint8_t first) {
+        Row r{};
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            r[i] = static_cast<std::uint8_t>(first + i);
+        }
+        return r;
+    };
+    const auto sent = [&](std::uint8_t first) {
+        const Row r = row(first);
+        return Bytes(r.begin(), r.end());
+    };
+    SimConfig config;
+    config.x.tones.push_back({8.0, 1.0, 0.0});  // the signals are not what is sent
+    config.replaying = true;
+    config.replayX = {row(10), row(100)};
+    config.replayY = {row(200)};
+    for (const bool loop : {false, true}) {
+        config.replayLoop = loop;
+        PowerOn(config);
+        ASSERT_EQ(Handshake(), Bytes{'Q'});
+        EXPECT_EQ(Block('0'), sent(10));
+        EXPECT_EQ(Block('1'), sent(200));
+        // A stream the host lets run on sends its block again rather than the next one.
+        Host("08", kFast);
+        const Bytes longer = Run(10ms, 10ms);
+        Host("8", kFast);
+        ASSERT_EQ(longer.size(), 128u);
+        EXPECT_EQ(Bytes(longer.begin(), longer.begin() + 64), sent(100));
+        EXPECT_EQ(Bytes(longer.begin() + 64, longer.end()), sent(100));
+        if (loop) {
+            EXPECT_EQ(Block('1'), sent(200)) << "Y starts over";
+            EXPECT_EQ(Block('0'), sent(10)) << "X starts over";
+        } else {
+            EXPECT_EQ(Block('1'), Bytes{}) << "Y has run out";
+            EXPECT_EQ(Block('0'), Bytes{}) << "X has run out";
+            EXPECT_TRUE(Logged("the recording of X has run out"));
+            // The handshake is the module's own and goes on.
+            Host("P", kFast);
+            EXPECT_EQ(Now(), Bytes{'Q'});
+        }
+    }
+}
+
 }  // namespace
