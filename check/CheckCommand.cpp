@@ -28,7 +28,10 @@ int SorvellCheckMain(std::span<const std::string> args, std::ostream& out, std::
         SystemPortListSource ports;
         return ListSerialPorts(ports, profile, out, err);
     }
-    LoadComDeviceMap(profile, err);
+    // A recording is judged without a module: no device is looked for.
+    if (options->fromFile.empty()) {
+        LoadComDeviceMap(profile, err);
+    }
     const int savedPort = profile.GetInt(ProfileSection, ProfilePortEntry, DefaultPortNumber);
     SystemClock clock;
     return RunCheck(*options, savedPort, clock, out, err);

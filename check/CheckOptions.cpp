@@ -10,7 +10,9 @@
 const char* const CheckHelpText =
     R"(Usage: sorvell-check [--port N | --device PATH] [--cycles N] [--warm-up N] [--limits FILE]
                      [--spectra FILE] [--save-limits FILE [--merge] [--margin DB]]
-                     [--report FILE]
+                     [--report FILE] [--record FILE]
+       sorvell-check --from FILE [--cycles N] [--warm-up N] [--limits FILE] [--spectra FILE]
+                     [--save-limits FILE [--merge] [--margin DB]] [--report FILE]
        sorvell-check --list-ports
 
 Runs Sorvell's connection and acquisition cycle without a window and judges both axes' spectra
@@ -40,6 +42,10 @@ limit or not at or above its lower one, and its latest out-of-limit level is lat
                       is (description, maker, serial number, USB ids) and the COM numbers that
                       open it; then exits 0 without running
   --report FILE       writes the run's result as one JSON object, also when the run fails
+  --record FILE       keeps the module's blocks of every completed cycle (warm-up included) as a
+                      recording (CSV: cycle,axis,ms,s0,...,s63), written as the cycles complete
+  --from FILE         judges a recording instead of the module, as a live run would; --cycles
+                      defaults to every cycle of the file after the warm-up
   --version           the version
   --help              this text
 
@@ -50,7 +56,8 @@ Port Selection dialog it gives up. The profile is read, never written.
 Exit status:
   0  every entry 5 to 31 of both axes stayed within its limits in every judged cycle
   1  at least one did not
-  2  bad usage, or a limits, merge, spectra or report file that cannot be read or written
+  2  bad usage, or a limits, merge, spectra, report or recording file that cannot be read or
+     written
   3  the module cannot be reached or the line fails (with Sorvell's own message)
 )";
 
@@ -134,7 +141,7 @@ struct ValueOption {
 };
 
 // Every option that takes a value, as --name VALUE or --name=VALUE.
-constexpr std::array<ValueOption, 9> ValueOptions = {{
+constexpr std::array<ValueOption, 11> ValueOptions = {{
     {"--port", SetPort},
     {"--device", SetDevice},
     {"--cycles", SetCount<&CheckOptions::cycles, 1>},
@@ -144,6 +151,8 @@ constexpr std::array<ValueOption, 9> ValueOptions = {{
     {"--save-limits", SetFile<&CheckOptions::saveLimitsFile>},
     {"--margin", SetMargin},
     {"--report", SetFile<&CheckOptions::reportFile>},
+    {"--record", SetFile<&CheckOptions::recordFile>},
+    {"--from", SetFile<&CheckOptions::fromFile>},
 }};
 
 const ValueOption* FindValueOption(std::string_view name) {
@@ -187,6 +196,7 @@ bool TakeOption(std::span<const std::string> args, std::size_t& i, ParsedOptions
         error = name + " needs a value";
         return false;
     }
+    parsed.options.cyclesGiven |= name == "--cycles";
     return option->set(name, *value, parsed, error);
 }
 
@@ -204,6 +214,14 @@ bool CheckTogether(const ParsedOptions& parsed, std::string& error) {
         error = "--report needs a file of its own";
     } else if (!options.spectraFile.empty() && options.spectraFile == options.saveLimitsFile) {
         error = "--spectra and --save-limits need a file each";
+    } else if (!options.fromFile.empty() &&
+               (options.port || !options.device.empty() || !options.recordFile.empty())) {
+        error = "--from judges a recording: it takes no --port, --device or --record";
+    } else if (!options.recordFile.empty() && (options.recordFile == options.spectraFile ||
+                                               options.recordFile == options.saveLimitsFile ||
+                                               options.recordFile == options.reportFile ||
+                                               options.recordFile == options.limitsFile)) {
+        error = "--record needs a file of its own";
     } else if (static_cast<long long>(options.cycles) + options.warmUp > 1'000'000'000LL) {
         // The total of completed cycles is counted in an int.
         error = "--cycles and --warm-up together exceed 1000000000 cycles";

@@ -15,6 +15,8 @@ struct CheckOptions {
     // The device given with --device, opened as the COM number the check maps it to.
     std::string device;
     int cycles = 40;
+    // Whether --cycles was given: a recording is judged whole unless it was.
+    bool cyclesGiven = false;
     int warmUp = 19;
     std::string limitsFile;
     std::string spectraFile;
@@ -23,6 +25,10 @@ struct CheckOptions {
     bool merge = false;
     float margin = 5.0f;
     std::string reportFile;
+    // --record: the module's blocks of every completed cycle, kept as a recording.
+    std::string recordFile;
+    // --from: a recording judged instead of a module.
+    std::string fromFile;
 };
 
 // Reads the arguments after the program name. On bad usage answers nothing with the reason in

@@ -155,6 +155,7 @@ std::string FormatCheckReport(const CheckReport& report) {
                                     : Quoted("COM" + std::to_string(report.portNumber))) +
             ",\n";
     json += "  \"device\": " + OptionalPath(report.device) + ",\n";
+    json += "  \"recording\": " + OptionalPath(report.recording) + ",\n";
     // Cycles per second; not a number (null) when no cycle was timed.
     const double seconds = report.seconds.value_or(0.0);
     const double rate =

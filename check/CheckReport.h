@@ -20,6 +20,8 @@ struct CheckReport {
     std::vector<std::string> messages;
     int portNumber = 0;
     std::string device;
+    // The recording judged instead of a module (--from); empty for a module.
+    std::string recording;
     int warmUpCycles = 0;
     int judgedCycles = 0;
     int completedCycles = 0;

@@ -14,10 +14,12 @@
 #include "AcquisitionCycle.h"
 #include "CheckReport.h"
 #include "ComDeviceMap.h"
+#include "CycleRecorder.h"
 #include "LevelRanges.h"
 #include "LimitEditor.h"
 #include "LimitsFile.h"
 #include "ModuleConnection.h"
+#include "Recording.h"
 #include "SpectrumJudge.h"
 
 namespace {
@@ -226,30 +228,56 @@ int ChoosePort(const CheckOptions& options, int savedPort) {
 // window's timer paces them, the judgement of each, and what is written at the end.
 class BenchRun {
   public:
-    BenchRun(const CheckOptions& options, int portNumber, SpectrumStore& store,
-             std::ofstream& spectra, const LimitsTable& mergeLimits, ModuleClock& clock,
-             RunMessages& messages)
+    // recording, when given, is judged instead of the module (--from).
+    BenchRun(const CheckOptions& options, int portNumber, const Recording* recording,
+             SpectrumStore& store, std::ofstream& spectra, const LimitsTable& mergeLimits,
+             ModuleClock& clock, RunMessages& messages)
         : options_(options),
+          recording_(recording),
           store_(store),
           spectra_(spectra),
           mergeLimits_(mergeLimits),
           clock_(clock),
           messages_(messages),
-          portNumber_(portNumber),
-          portName_("COM" + std::to_string(portNumber) + " (" + ComDevicePath(portNumber) + ")"),
+          portNumber_(recording == nullptr ? portNumber : 0),
+          portName_(recording != nullptr ? "recording " + options.fromFile
+                                         : "COM" + std::to_string(portNumber) + " (" +
+                                               ComDevicePath(portNumber) + ")"),
           host_(portNumber),
-          connection_(clock) {}
+          connection_(clock),
+          recorder_(clock, SORVELL_VERSION, [this](const std::string& why) {
+              messages_.Say(why);
+              recordingFailed_ = true;
+          }) {}
+
+    // Starts the recording --record asks for; false, said, when its file cannot be made.
+    bool StartRecording() {
+        if (options_.recordFile.empty()) {
+            return true;
+        }
+        std::string error;
+        if (!recorder_.Start(options_.recordFile, portName_, error)) {
+            messages_.Say(error);
+            return false;
+        }
+        cycle_.SetObserver(&recorder_);
+        return true;
+    }
 
     // Answers a CheckStatus; the summary goes to out.
     int Run(std::ostream& out) {
-        connection_.ConnectAtStartup(host_);
-        if (host_.Failed() || connection_.TerminateRequested()) {
-            return ModuleFailed();
+        if (recording_ == nullptr) {
+            connection_.ConnectAtStartup(host_);
+            if (host_.Failed() || connection_.TerminateRequested()) {
+                return ModuleFailed();
+            }
+            cycle_.acquisitionBusy = 0;
         }
-        cycle_.acquisitionBusy = 0;
         startMs_ = clock_.SteadyMs();
-        const bool completed = RunCycles();
-        elapsedMs_ = std::max<std::int64_t>(clock_.SteadyMs() - startMs_, 1);
+        const bool completed = recording_ != nullptr ? JudgeRecording() : RunCycles();
+        elapsedMs_ = std::max<std::int64_t>(
+            recording_ != nullptr ? RecordedMs() : clock_.SteadyMs() - startMs_, 1);
+        recorder_.Stop();
         if (!completed) {
             return CheckModuleFailed;
         }
@@ -263,7 +291,8 @@ class BenchRun {
     // What the run did, for its report.
     void Record(CheckReport& report) const {
         report.portNumber = portNumber_;
-        report.device = ComDevicePath(portNumber_);
+        report.device = recording_ != nullptr ? std::string() : ComDevicePath(portNumber_);
+        report.recording = options_.fromFile;
         report.completedCycles = static_cast<int>(host_.CompletedCycles());
         if (startMs_ >= 0) {
             report.seconds = static_cast<double>(elapsedMs_) / 1000.0;
@@ -301,6 +330,32 @@ class BenchRun {
             RecordCycle(++completed);
         }
         return true;
+    }
+
+    // The recording's cycles through the same analysis, averaging and judgement as the module's.
+    bool JudgeRecording() {
+        CycleBlocks blocks;
+        for (int completed = 0; completed < TotalCycles();) {
+            for (const RecordedBlock& block : CycleRows(completed)) {
+                (block.axis == 'X' ? blocks.x : blocks.y) = block.samples;
+            }
+            cycle_.AnalyseRecordedCycle(blocks, host_, store_);
+            RecordCycle(++completed);
+        }
+        return true;
+    }
+
+    // The two rows of a recorded cycle (from 0): every cycle of a recording holds one row of
+    // each axis, one after the other.
+    std::span<const RecordedBlock, 2> CycleRows(int cycle) const {
+        return std::span(recording_->blocks)
+            .subspan(2 * static_cast<std::size_t>(cycle))
+            .first<2>();
+    }
+
+    // How long the recorded cycles took, by the recording's own clock.
+    std::int64_t RecordedMs() const {
+        return CycleRows(TotalCycles() - 1)[1].ms - recording_->blocks.front().ms;
     }
 
     void WaitForTick(std::int64_t& nextTickMs) {
@@ -348,6 +403,9 @@ class BenchRun {
     // Finishes the spectra file and saves the limits asked for; answers status, or CheckBadUsage
     // when either cannot be written.
     int WriteOutputs(int status) {
+        if (recordingFailed_) {
+            status = CheckBadUsage;
+        }
         if (spectra_.is_open()) {
             spectra_.close();
             if (!spectra_) {
@@ -386,6 +444,7 @@ class BenchRun {
     }
 
     const CheckOptions& options_;
+    const Recording* const recording_;
     SpectrumStore& store_;
     std::ofstream& spectra_;
     const LimitsTable& mergeLimits_;
@@ -401,6 +460,8 @@ class BenchRun {
     std::int64_t startMs_ = -1;
     std::int64_t elapsedMs_ = 0;
     bool judged_ = false;
+    CycleRecorder recorder_;
+    bool recordingFailed_ = false;
 };
 
 // Everything before the module is touched: the limits, the limits --merge widens, the spectra
@@ -419,26 +480,61 @@ bool Prepare(const CheckOptions& options, SpectrumStore& store, LimitsTable& mer
            (options.spectraFile.empty() || OpenSpectra(options.spectraFile, spectra, messages));
 }
 
+// The recording --from names, read whole before anything is judged. Unless --cycles says
+// otherwise, every cycle it holds after the warm-up is judged. Answers whether it can be.
+bool ReadRecordingToJudge(CheckOptions& options, Recording& recording, RunMessages& messages) {
+    if (options.fromFile.empty()) {
+        return true;
+    }
+    std::string error;
+    if (!ReadRecording(options.fromFile, recording, error)) {
+        messages.Say(error);
+        return false;
+    }
+    if (!recording.warning.empty()) {
+        messages.Say(recording.warning);
+    }
+    const long long held = static_cast<long long>(recording.blocks.size() / 2);
+    if (!options.cyclesGiven) {
+        options.cycles = static_cast<int>(
+            std::clamp<long long>(held - options.warmUp, 0, 1'000'000'000LL - options.warmUp));
+    }
+    if (options.cycles < 1 || held < static_cast<long long>(options.warmUp) + options.cycles) {
+        messages.Say(options.fromFile + " holds " + std::to_string(held) + " cycles: too few for " +
+                     std::to_string(options.warmUp) + " warm-up and " +
+                     (options.cyclesGiven ? std::to_string(options.cycles) : "at least 1") +
+                     " judged");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-int RunCheck(const CheckOptions& options, int savedPort, ModuleClock& clock, std::ostream& out,
+int RunCheck(const CheckOptions& given, int savedPort, ModuleClock& clock, std::ostream& out,
              std::ostream& err) {
+    CheckOptions options = given;
     CheckReport report;
+    RunMessages messages(err, report);
+    // A recording first: how many cycles it holds decides how many are judged.
+    auto recording = std::make_unique<Recording>();
+    const bool recordingRead = ReadRecordingToJudge(options, *recording, messages);
     report.warmUpCycles = options.warmUp;
     report.judgedCycles = options.cycles;
     report.limitsFile = options.limitsFile;
     report.savedLimitsFile = options.saveLimitsFile;
     report.merged = options.merge;
-    RunMessages messages(err, report);
 
     // Defaults and limits first: a bad file is refused before the module is touched.
     auto store = std::make_unique<SpectrumStore>();
     auto mergeLimits = std::make_unique<LimitsTable>();
     std::ofstream spectra;
-    BenchRun run(options, ChoosePort(options, savedPort), *store, spectra, *mergeLimits, clock,
-                 messages);
+    BenchRun run(options, ChoosePort(options, savedPort),
+                 options.fromFile.empty() ? nullptr : recording.get(), *store, spectra,
+                 *mergeLimits, clock, messages);
     int status = CheckBadUsage;
-    if (Prepare(options, *store, *mergeLimits, spectra, messages, report)) {
+    if (recordingRead && Prepare(options, *store, *mergeLimits, spectra, messages, report) &&
+        run.StartRecording()) {
         status = run.Run(out);
     }
     run.Record(report);

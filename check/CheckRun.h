@@ -20,5 +20,5 @@ inline constexpr int DeviceComNumber = 1;
 // Runs the check. savedPort is the profile's saved COM number, used when options give neither a
 // port nor a device; the COM device map is expected to be loaded. The summary goes to out,
 // failures to err. Answers a CheckStatus.
-int RunCheck(const CheckOptions& options, int savedPort, ModuleClock& clock, std::ostream& out,
+int RunCheck(const CheckOptions& given, int savedPort, ModuleClock& clock, std::ostream& out,
              std::ostream& err);

@@ -26,6 +26,7 @@
 #include "LevelRanges.h"
 #include "LimitsFile.h"
 #include "ProcessChecks.h"
+#include "Recording.h"
 #include "TavrekSimulator.h"
 #include "TemporaryFolder.h"
 
@@ -113,7 +114,8 @@ class BenchRunTest : public ::testing::Test {
 
     // A run against the module on the bench, with args after the device.
     RunResult RunOnModule(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--device", sim_->SlavePath()});
+        sim_path_ = sim_->SlavePath();
+        args.insert(args.begin(), {"--device", sim_path_});
         return Run(args);
     }
 
@@ -146,6 +148,8 @@ class BenchRunTest : public ::testing::Test {
 
     TemporaryFolder folder_;
     std::unique_ptr<TavrekSimulator> sim_;
+    // The module's line in the last run on it.
+    std::string sim_path_;
 };
 
 // The learned limits: the margin around the range, unclamped.
@@ -451,6 +455,96 @@ TEST_F(BenchRunTest, BadMergeAndReportFilesExitTwoAndLeaveFilesAsTheyWere) {
     run = Run({"--device", device, "--save-limits", Path("a.csv"), "--report", Path("a.csv")});
     EXPECT_EQ(run.status, CheckBadUsage);
     EXPECT_FALSE(std::ifstream(Path("a.csv")).good());
+}
+
+// A recording keeps what the module sent: judged from the file, and replayed by the simulator to a
+// live run, it gives the same levels as the run that recorded it, cycle for cycle.
+TEST_F(BenchRunTest, ARecordedRunJudgedFromItsFileOrReplayedGivesTheSameSpectra) {
+    StartModule(NoisyPart(5));
+    const std::vector<std::string> cycles = {"--warm-up", "3", "--cycles", "12"};
+    std::vector<std::string> args = cycles;
+    args.insert(args.end(), {"--record", Path("part.csv"), "--spectra", Path("live.csv"),
+                             "--report", Path("live.json")});
+    const RunResult live = RunOnModule(args);
+    ASSERT_EQ(live.status, CheckPassed) << live.out << live.err;
+    StopModule();
+    const std::string recorded = ReadText(Path("part.csv"));
+    EXPECT_TRUE(recorded.starts_with("# sorvell " SORVELL_VERSION " recording\n# device COM1 (" +
+                                     sim_path_ + ")\n"))
+        << recorded.substr(0, 200);
+    // Every completed cycle, warm-up included: a header, 15 cycles of two rows.
+    EXPECT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 3 + 1 + 2 * 15);
+
+    const RunResult judged = Run({"--from", Path("part.csv"), "--warm-up", "3", "--spectra",
+                                  Path("judged.csv"), "--report", Path("judged.json")});
+    ASSERT_EQ(judged.status, CheckPassed) << judged.out << judged.err;
+    EXPECT_EQ(ReadText(Path("judged.csv")), ReadText(Path("live.csv")));
+    EXPECT_NE(
+        judged.out.find("recording " + Path("part.csv") + ": 15 cycles (3 warm-up, 12 judged)"),
+        std::string::npos)
+        << judged.out;
+    const JsonValue fromFile = ReadReport(Path("judged.json"));
+    EXPECT_EQ(fromFile["recording"].String(), Path("part.csv"));
+    EXPECT_TRUE(fromFile["device"].IsNull());
+    EXPECT_EQ(fromFile["cycles"]["judged"].Number(), 12);
+    const auto liveEntries = Entries(ReadReport(Path("live.json")));
+    const auto judgedEntries = Entries(fromFile);
+    ASSERT_EQ(judgedEntries.size(), liveEntries.size());
+    for (const auto& [name, entry] : liveEntries) {
+        EXPECT_EQ(judgedEntries.at(name).highest, entry.highest) << name;
+        EXPECT_EQ(judgedEntries.at(name).lowest, entry.lowest) << name;
+    }
+
+    SimConfig replay;
+    replay.replaying = true;
+    Recording recording;
+    std::string error;
+    ASSERT_TRUE(ReadRecording(Path("part.csv"), recording, error)) << error;
+    for (const RecordedBlock& block : recording.blocks) {
+        (block.axis == 'X' ? replay.replayX : replay.replayY).push_back(block.samples);
+    }
+    StartModule(replay);
+    args = cycles;
+    args.insert(args.end(), {"--spectra", Path("replayed.csv")});
+    const RunResult replayed = RunOnModule(args);
+    ASSERT_EQ(replayed.status, CheckPassed) << replayed.out << replayed.err;
+    EXPECT_EQ(ReadText(Path("replayed.csv")), ReadText(Path("live.csv")));
+}
+
+// A bad recording is refused with where and why, nothing judged; one cut short is judged up to its
+// last whole cycle with a warning; too few cycles for what is asked is said.
+TEST_F(BenchRunTest, ABadRecordingIsRefusedAndACutOneIsJudgedUpToItsLastWholeCycle) {
+    StartModule(NoisyPart(2));
+    ASSERT_EQ(RunOnModule({"--warm-up", "1", "--cycles", "3", "--record", Path("r.csv")}).status,
+              CheckPassed);
+    StopModule();
+    const std::string whole = ReadText(Path("r.csv"));
+    std::ofstream(Path("cut.csv")) << whole.substr(0, whole.size() - 40);
+    RunResult run = Run({"--from", Path("cut.csv"), "--warm-up", "1", "--spectra", Path("s.csv")});
+    EXPECT_EQ(run.status, CheckPassed) << run.err;
+    EXPECT_EQ(run.err, "sorvell-check: " + Path("cut.csv") +
+                           ":12: the file ends in the middle of a row; read up to cycle 3\n");
+    EXPECT_NE(run.out.find("3 cycles (1 warm-up, 2 judged)"), std::string::npos) << run.out;
+
+    std::string bad = whole;
+    bad.replace(bad.find("\n2,Y,") + 1, 1, "1");
+    std::ofstream(Path("bad.csv")) << bad;
+    run = Run({"--from", Path("bad.csv"), "--warm-up", "1", "--spectra", Path("none.csv")});
+    EXPECT_EQ(run.status, CheckBadUsage);
+    EXPECT_EQ(run.err, "sorvell-check: " + Path("bad.csv") +
+                           ":8: cycle 1 comes after cycle 2: cycle numbers never go backwards\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(std::ifstream(Path("none.csv")).good()) << "nothing is judged";
+
+    run = Run({"--from", Path("r.csv"), "--warm-up", "2", "--cycles", "3"});
+    EXPECT_EQ(run.status, CheckBadUsage);
+    EXPECT_EQ(run.err, "sorvell-check: " + Path("r.csv") +
+                           " holds 4 cycles: too few for 2 warm-up and 3 judged\n");
+    run = Run({"--from", Path("r.csv"), "--device", "/dev/null"});
+    EXPECT_EQ(run.status, CheckBadUsage);
+    run = Run({"--from", Path("folder-that-is-not")});
+    EXPECT_EQ(run.status, CheckBadUsage);
+    EXPECT_NE(run.err.find("No such file or directory"), std::string::npos) << run.err;
 }
 
 TEST_F(BenchRunTest, VersionIsTheProjects) {
