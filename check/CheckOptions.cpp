@@ -1,5 +1,7 @@
 #include "CheckOptions.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -200,6 +202,23 @@ bool TakeOption(std::span<const std::string> args, std::size_t& i, ParsedOptions
     return option->set(name, *value, parsed, error);
 }
 
+// Whether a and b name one file: the same name, or two names of one file that is there already.
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) {
+        return false;
+    }
+    struct stat first {};
+    struct stat second {};
+    return a == b || (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+                      first.st_dev == second.st_dev && first.st_ino == second.st_ino);
+}
+
+// Whether path is also one of the files the run writes (its spectra, limits or report).
+bool IsAnOutput(const std::string& path, const CheckOptions& options) {
+    return SameFile(path, options.spectraFile) || SameFile(path, options.saveLimitsFile) ||
+           SameFile(path, options.reportFile);
+}
+
 // What no single option shows: options that exclude or need each other, and the cycle total.
 bool CheckTogether(const ParsedOptions& parsed, std::string& error) {
     const CheckOptions& options = parsed.options;
@@ -217,11 +236,12 @@ bool CheckTogether(const ParsedOptions& parsed, std::string& error) {
     } else if (!options.fromFile.empty() &&
                (options.port || !options.device.empty() || !options.recordFile.empty())) {
         error = "--from judges a recording: it takes no --port, --device or --record";
-    } else if (!options.recordFile.empty() && (options.recordFile == options.spectraFile ||
-                                               options.recordFile == options.saveLimitsFile ||
-                                               options.recordFile == options.reportFile ||
-                                               options.recordFile == options.limitsFile)) {
+    } else if (IsAnOutput(options.recordFile, options) ||
+               SameFile(options.recordFile, options.limitsFile)) {
         error = "--record needs a file of its own";
+    } else if (IsAnOutput(options.fromFile, options)) {
+        // The recording would be written over by the run that judges it.
+        error = "--from needs a file of its own: no output may be written to the recording";
     } else if (static_cast<long long>(options.cycles) + options.warmUp > 1'000'000'000LL) {
         // The total of completed cycles is counted in an int.
         error = "--cycles and --warm-up together exceed 1000000000 cycles";

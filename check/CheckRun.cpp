@@ -174,9 +174,9 @@ bool LoadMergeLimits(const CheckOptions& options, LimitsTable& table, RunMessage
     return true;
 }
 
-// A report that could never be written is said before the run rather than after it: the folder
-// must be there, and the name must not be a folder itself. Whether the file can really be
-// written shows only when it is.
+// A report or a recording that could never be written is said before the run rather than after it:
+// the folder must be there, and the name must not be a folder itself. Whether the file can really
+// be written shows only when it is.
 bool ReportCanBeWritten(const std::string& path, RunMessages& messages) {
     if (path.empty()) {
         return true;
@@ -250,7 +250,9 @@ class BenchRun {
               recordingFailed_ = true;
           }) {}
 
-    // Starts the recording --record asks for; false, said, when its file cannot be made.
+    // Starts the recording --record asks for, once the module has answered (a run that cannot
+    // reach it leaves an older recording of that name as it was); false, said, when its file
+    // cannot be made.
     bool StartRecording() {
         if (options_.recordFile.empty()) {
             return true;
@@ -270,6 +272,10 @@ class BenchRun {
             connection_.ConnectAtStartup(host_);
             if (host_.Failed() || connection_.TerminateRequested()) {
                 return ModuleFailed();
+            }
+            if (!StartRecording()) {
+                connection_.TearDown();
+                return CheckBadUsage;
             }
             cycle_.acquisitionBusy = 0;
         }
@@ -476,6 +482,11 @@ bool Prepare(const CheckOptions& options, SpectrumStore& store, LimitsTable& mer
         report.refused = true;
         return false;
     }
+    // The recording is made once the module answers; a folder it could never be made in is said
+    // now.
+    if (!ReportCanBeWritten(options.recordFile, messages)) {
+        return false;
+    }
     return LoadMergeLimits(options, mergeLimits, messages) &&
            (options.spectraFile.empty() || OpenSpectra(options.spectraFile, spectra, messages));
 }
@@ -533,8 +544,7 @@ int RunCheck(const CheckOptions& given, int savedPort, ModuleClock& clock, std::
                  options.fromFile.empty() ? nullptr : recording.get(), *store, spectra,
                  *mergeLimits, clock, messages);
     int status = CheckBadUsage;
-    if (recordingRead && Prepare(options, *store, *mergeLimits, spectra, messages, report) &&
-        run.StartRecording()) {
+    if (recordingRead && Prepare(options, *store, *mergeLimits, spectra, messages, report)) {
         status = run.Run(out);
     }
     run.Record(report);

@@ -60,7 +60,7 @@ class RecordingParser {
             return true;
         }
         if (!terminated) {
-            CutShort("the file ends in the middle of a row");
+            CutShort("the last line has no line end, so it may be cut short");
             return true;
         }
         if (!headerSeen_) {

@@ -24,6 +24,17 @@ char* PutNumber(char* out, char* end, long long value) {
     return std::to_chars(out, end, value).ptr;
 }
 
+// A comment stays one line whatever the device is called: control characters become '?'.
+std::string OneLine(std::string_view text) {
+    std::string line(text);
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return line;
+}
+
 std::string StartTime(std::time_t started) {
     std::tm utc{};
     char text[32];
@@ -84,8 +95,8 @@ bool RecordingWriter::Open(const std::string& path, std::string_view programVers
         error = "Could not record to " + path + ": not a regular file";
         return false;
     }
-    const std::string head = "# sorvell " + std::string(programVersion) + " recording\n# device " +
-                             std::string(device) + "\n# started " + StartTime(started) + "\n" +
+    const std::string head = "# sorvell " + OneLine(programVersion) + " recording\n# device " +
+                             OneLine(device) + "\n# started " + StartTime(started) + "\n" +
                              std::string(RecordingHeader()) + "\n";
     return WriteAll(head, error);
 }

@@ -522,8 +522,10 @@ TEST_F(BenchRunTest, ABadRecordingIsRefusedAndACutOneIsJudgedUpToItsLastWholeCyc
     std::ofstream(Path("cut.csv")) << whole.substr(0, whole.size() - 40);
     RunResult run = Run({"--from", Path("cut.csv"), "--warm-up", "1", "--spectra", Path("s.csv")});
     EXPECT_EQ(run.status, CheckPassed) << run.err;
-    EXPECT_EQ(run.err, "sorvell-check: " + Path("cut.csv") +
-                           ":12: the file ends in the middle of a row; read up to cycle 3\n");
+    EXPECT_EQ(
+        run.err,
+        "sorvell-check: " + Path("cut.csv") +
+            ":12: the last line has no line end, so it may be cut short; read up to cycle 3\n");
     EXPECT_NE(run.out.find("3 cycles (1 warm-up, 2 judged)"), std::string::npos) << run.out;
 
     std::string bad = whole;
@@ -545,6 +547,18 @@ TEST_F(BenchRunTest, ABadRecordingIsRefusedAndACutOneIsJudgedUpToItsLastWholeCyc
     run = Run({"--from", Path("folder-that-is-not")});
     EXPECT_EQ(run.status, CheckBadUsage);
     EXPECT_NE(run.err.find("No such file or directory"), std::string::npos) << run.err;
+
+    // Neither a run that judges a recording nor one that cannot reach its module writes over a
+    // recording: an output named as the recording (by another name too) is refused, and
+    // --record makes its file only once the module has answered.
+    for (const char* output : {"--spectra", "--report", "--save-limits"}) {
+        run = Run({"--from", Path("r.csv"), "--warm-up", "1", output, folder_.Path() + "/./r.csv"});
+        EXPECT_EQ(run.status, CheckBadUsage) << output;
+        EXPECT_NE(run.err.find("--from needs a file of its own"), std::string::npos) << run.err;
+    }
+    run = Run({"--device", Path("no-such-device"), "--record", Path("r.csv")});
+    EXPECT_EQ(run.status, CheckModuleFailed) << run.err;
+    EXPECT_EQ(ReadText(Path("r.csv")), whole);
 }
 
 TEST_F(BenchRunTest, VersionIsTheProjects) {

@@ -80,6 +80,13 @@ TEST_F(RecordingTest, WhatTheWriterKeepsReadsBackBlockForBlockBehindItsComments)
     ASSERT_TRUE(ReadRecording(path, recording, error)) << error;
     EXPECT_EQ(recording.blocks, expected);
     EXPECT_EQ(recording.warning, "");
+
+    // A device whose name holds a line break still makes one comment line.
+    RecordingWriter writer;
+    ASSERT_TRUE(writer.Open(path, "1.0", "/tmp/odd\nname", 0, error)) << error;
+    writer.Close();
+    EXPECT_TRUE(ReadText(path).starts_with("# sorvell 1.0 recording\n# device /tmp/odd?name\n"));
+    EXPECT_TRUE(ReadRecording(path, recording, error)) << error;
 }
 
 TEST_F(RecordingTest, AFileCutAnywhereInItsLastCycleKeepsEveryWholeCycleWithOneWarning) {
@@ -106,8 +113,9 @@ TEST_F(RecordingTest, AFileCutAnywhereInItsLastCycleKeepsEveryWholeCycleWithOneW
     std::string error;
     ASSERT_TRUE(ReadRecording(path, recording, error)) << error;
     EXPECT_EQ(recording.blocks, expected);
-    EXPECT_EQ(recording.warning,
-              path + ":10: the file ends in the middle of a row; read up to cycle 2");
+    EXPECT_EQ(
+        recording.warning,
+        path + ":10: the last line has no line end, so it may be cut short; read up to cycle 2");
 }
 
 struct BadRecording {

@@ -99,6 +99,17 @@ TEST(SimOptions, FaultOptionsReachTheConfiguration) {
     EXPECT_EQ(config.faults.lateMs, 30);
 }
 
+TEST(SimOptions, AReplayNamesItsRecordingForTheCommandToRead) {
+    SimConfig config;
+    CommandOptions command;
+    std::string error;
+    ASSERT_TRUE(ParseSimOptions({"--replay", "part.csv", "--loop"}, &config, &command, &error))
+        << error;
+    EXPECT_EQ(command.replayFile, "part.csv");
+    EXPECT_TRUE(config.replayLoop);
+    EXPECT_FALSE(config.replaying) << "replaying starts once the command has read the file";
+}
+
 TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--bogus"}, "unknown option --bogus"},
@@ -123,6 +134,8 @@ TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
         {{"--burst-after", "2"}, "--burst-after needs --burst"},
         {{"--replug-after", "2"}, "--replug-after needs --unplug-after"},
         {{"--late-ms", "20"}, "--late-ms needs --late-samples"},
+        {{"--loop"}, "--loop needs --replay"},
+        {{"--replay", ""}, "--replay"},
         {{"--late-samples", "0"}, "--late-samples"},
         {{"--reset-after", "0"}, "--reset-after"},
         {{"--streaming-at-start=1"}, "--streaming-at-start takes no value"},
