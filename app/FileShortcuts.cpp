@@ -53,6 +53,12 @@ FileShortcuts::FileShortcuts(QDialog& dialog, SpectrumStore& store, ModuleHost& 
     attach(LoadKeys, &FileShortcuts::LoadLimits);
     attach(ExportKeys, &FileShortcuts::ExportView);
     attach(RecordKeys, &FileShortcuts::ToggleRecording);
+    // Closing the window ends a recording as Ctrl+R would: no cycle comes after it.
+    connect(&dialog, &QDialog::finished, this, [this] {
+        if (recorder_.Recording()) {
+            ToggleRecording();
+        }
+    });
     for (QLineEdit* edit : dialog.findChildren<QLineEdit*>()) {
         edit->installEventFilter(this);
     }

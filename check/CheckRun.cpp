@@ -281,8 +281,11 @@ class BenchRun {
         }
         startMs_ = clock_.SteadyMs();
         const bool completed = recording_ != nullptr ? JudgeRecording() : RunCycles();
-        elapsedMs_ = std::max<std::int64_t>(
-            recording_ != nullptr ? RecordedMs() : clock_.SteadyMs() - startMs_, 1);
+        // A recording's own times say how long its cycles took; one whose rows carry no time
+        // apart (a single cycle, or times written by hand) has none to say.
+        elapsedMs_ = recording_ != nullptr
+                         ? std::max<std::int64_t>(RecordedMs(), 0)
+                         : std::max<std::int64_t>(clock_.SteadyMs() - startMs_, 1);
         recorder_.Stop();
         if (!completed) {
             return CheckModuleFailed;
@@ -300,7 +303,7 @@ class BenchRun {
         report.device = recording_ != nullptr ? std::string() : ComDevicePath(portNumber_);
         report.recording = options_.fromFile;
         report.completedCycles = static_cast<int>(host_.CompletedCycles());
-        if (startMs_ >= 0) {
+        if (startMs_ >= 0 && elapsedMs_ > 0) {
             report.seconds = static_cast<double>(elapsedMs_) / 1000.0;
         }
         report.judged = judged_;
@@ -437,10 +440,12 @@ class BenchRun {
     }
 
     void Summarise(std::ostream& out) const {
-        char timing[64];
-        std::snprintf(timing, sizeof timing, "%.2f s, %.1f cycles/s",
-                      static_cast<double>(elapsedMs_) / 1000.0,
-                      1000.0 * TotalCycles() / static_cast<double>(elapsedMs_));
+        char timing[64] = "no recorded time";
+        if (elapsedMs_ > 0) {
+            std::snprintf(timing, sizeof timing, "%.2f s, %.1f cycles/s",
+                          static_cast<double>(elapsedMs_) / 1000.0,
+                          1000.0 * TotalCycles() / static_cast<double>(elapsedMs_));
+        }
         out << "sorvell-check: " << portName_ << ": " << TotalCycles() << " cycles ("
             << options_.warmUp << " warm-up, " << options_.cycles << " judged) in " << timing
             << '\n';

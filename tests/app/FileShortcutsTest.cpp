@@ -226,6 +226,18 @@ TEST_F(FileShortcutsTest, CtrlRRecordsTheCyclesOfItsTimeUnderATitleThatSaysSo) {
     EXPECT_EQ(dialog_.windowTitle(), QStringLiteral("Sorvell Vibration Analysis"));
     EXPECT_TRUE(ReadRecording(QFile::encodeName(File("full.csv")).toStdString(), recording, error))
         << error;
+
+    // Closing the window ends a recording: the file holds whole cycles only.
+    PressAndChoose(&dialog_, Qt::Key_R, File("closed.csv"));
+    ASSERT_TRUE(TicksPass(2));
+    dialog_.reject();
+    EXPECT_EQ(session_.observer, nullptr);
+    EXPECT_EQ(dialog_.windowTitle(), QStringLiteral("Sorvell Vibration Analysis"));
+    ASSERT_TRUE(
+        ReadRecording(QFile::encodeName(File("closed.csv")).toStdString(), recording, error))
+        << error;
+    EXPECT_EQ(recording.warning, "");
+    EXPECT_GE(recording.blocks.size(), 2u);
 }
 
 }  // namespace

@@ -538,6 +538,14 @@ TEST_F(BenchRunTest, ABadRecordingIsRefusedAndACutOneIsJudgedUpToItsLastWholeCyc
     EXPECT_EQ(run.out, "");
     EXPECT_FALSE(std::ifstream(Path("none.csv")).good()) << "nothing is judged";
 
+    // A recording of one cycle has no time to rate it by.
+    std::ofstream(Path("one.csv")) << whole.substr(0, whole.find("\n2,X,") + 1);
+    run = Run({"--from", Path("one.csv"), "--warm-up", "0", "--report", Path("one.json")});
+    EXPECT_EQ(run.status, CheckPassed) << run.err;
+    EXPECT_NE(run.out.find("1 cycles (0 warm-up, 1 judged) in no recorded time\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_TRUE(ReadReport(Path("one.json"))["cycles"]["seconds"].IsNull());
     run = Run({"--from", Path("r.csv"), "--warm-up", "2", "--cycles", "3"});
     EXPECT_EQ(run.status, CheckBadUsage);
     EXPECT_EQ(run.err, "sorvell-check: " + Path("r.csv") +
