@@ -362,9 +362,22 @@ class BenchRun {
             .first<2>();
     }
 
-    // How long the recorded cycles took, by the recording's own clock.
+    // How long the recorded cycles took, by the recording's own clock: the time from the first
+    // cycle to the last, over the cycles in between, is the pace of one. 0 when there is no
+    // pace to be had (one cycle, or times that do not move on).
     std::int64_t RecordedMs() const {
-        return CycleRows(TotalCycles() - 1)[1].ms - recording_->blocks.front().ms;
+        const auto startOf = [this](int cycle) {
+            const std::span<const RecordedBlock, 2> rows = CycleRows(cycle);
+            return std::min(rows[0].ms, rows[1].ms);
+        };
+        const int cycles = TotalCycles();
+        const std::int64_t span = startOf(cycles - 1) - startOf(0);
+        if (cycles < 2 || span <= 0) {
+            return 0;
+        }
+        // In doubles, and bounded: a file's times may be anything up to 18 digits.
+        const double ms = static_cast<double>(span) * cycles / (cycles - 1);
+        return static_cast<std::int64_t>(std::min(ms, 1e15));
     }
 
     void WaitForTick(std::int64_t& nextTickMs) {
