@@ -115,15 +115,10 @@ void ChooseFirstPort(CPortSelectionDialog& dialog) {
     dialog.OkButton()->click();
 }
 
-TEST_F(DialogTest, AChosenPortIsMappedInTheProfileKeepingEveryOtherByteAndTriedNext) {
-    const std::string before =
-        "; bench 4\n[Ports]\nCOM1 = /dev/ttyS0\n; COM3 was the old adapter\nCOM3=" +
-        dir_.path().toStdString() + "/gone\n\n[MySorvellAp]\nSorvellComPort=3\n[Other]\nx=\"y\"\n";
-    WriteText(QString::fromStdString(profile_.Path()), before.c_str());
-    LoadComDeviceMap(profile_, std::cerr);
-    const std::string adapter = dir_.path().toStdString() + "/by-id/usb-Maker_Adapter-if00-port0";
-    ports_.ports = {FtdiAdapter(adapter, adapter)};
-
+// The start-up connection with the dialog as host: the first Port Selection dialog is answered
+// with the first port of its list, the next with "Terminate Program". Answers the numbers the
+// dialogs showed; the COM device map is cleared afterwards.
+std::vector<std::string> ChooseFirstPortThenTerminate(ModuleHost& host) {
     PortDialogAnswers answers([](CPortSelectionDialog& dialog, int round) {
         if (round == 1) {
             ChooseFirstPort(dialog);
@@ -133,11 +128,24 @@ TEST_F(DialogTest, AChosenPortIsMappedInTheProfileKeepingEveryOtherByteAndTriedN
     });
     InstantClock clock;
     ModuleConnection connection(clock);
-    connection.ConnectAtStartup(dialog_);
+    connection.ConnectAtStartup(host);
     ClearComDeviceMap();
+    return answers.shown;
+}
+
+TEST_F(DialogTest, AChosenPortIsMappedInTheProfileKeepingEveryOtherByteAndTriedNext) {
+    const std::string before =
+        "; bench 4\n[Ports]\nCOM1 = /dev/ttyS0\n; COM3 was the old adapter\nCOM3=" +
+        dir_.path().toStdString() + "/gone\n\n[MySorvellAp]\nSorvellComPort=3\n[Other]\nx=\"y\"\n";
+    WriteText(QString::fromStdString(profile_.Path()), before.c_str());
+    LoadComDeviceMap(profile_, std::cerr);
+    const std::string adapter = dir_.path().toStdString() + "/by-id/usb-Maker_Adapter-if00-port0";
+    ports_.ports = {FtdiAdapter(adapter, adapter)};
+
+    const std::vector<std::string> shown = ChooseFirstPortThenTerminate(dialog_);
 
     // COM1 and COM3 open other devices: the adapter became COM2, and COM2 was tried next.
-    EXPECT_EQ(answers.shown, (std::vector<std::string>{"3", "2"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"3", "2"}));
     ASSERT_EQ(messages_.size(), 2u);
     EXPECT_EQ(messages_[1], "Could not open port.\nDevice: " + adapter +
                                 " (COM2)\nNo such file or directory. Choose your adapter in the "
@@ -158,19 +166,9 @@ TEST_F(DialogTest, APortChoiceTheProfileCannotKeepIsSaidOnceAndUsedAllTheSame) {
     const std::string adapter = dir_.path().toStdString() + "/ttyUSB7";
     ports_.ports = {FtdiAdapter(adapter, adapter)};
 
-    PortDialogAnswers answers([](CPortSelectionDialog& dialog, int round) {
-        if (round == 1) {
-            ChooseFirstPort(dialog);
-        } else {
-            dialog.TerminateButton()->click();
-        }
-    });
-    InstantClock clock;
-    ModuleConnection connection(clock);
-    connection.ConnectAtStartup(dialog_);
-    ClearComDeviceMap();
+    const std::vector<std::string> shown = ChooseFirstPortThenTerminate(dialog_);
 
-    EXPECT_EQ(answers.shown, (std::vector<std::string>{"3", "1"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"3", "1"}));
     ASSERT_EQ(messages_.size(), 3u);
     EXPECT_EQ(messages_[1], "The port choice could not be saved: " + profile_.Path() +
                                 " is read-only. COM1 opens " + adapter + " until Sorvell ends.");

@@ -25,10 +25,12 @@
 #include "JsonValue.h"
 #include "LevelRanges.h"
 #include "LimitsFile.h"
+#include "LockedTerminal.h"
 #include "ProcessChecks.h"
 #include "Recording.h"
 #include "TavrekSimulator.h"
 #include "TemporaryFolder.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -37,11 +39,6 @@ struct RunResult {
     std::string out;
     std::string err;
 };
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -386,12 +383,9 @@ TEST_F(BenchRunTest, AnUnreachableDeviceIsNamedWithItsReasonInTheOutputAndTheRep
               Path("odd \"name\"\\\n\xEF\xBF\xBD"));
 
     // A terminal the user may not open: the permission refusal comes with the dialout hint.
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string slave = ptsname(master);
-    ASSERT_EQ(chmod(slave.c_str(), geteuid() == 0 ? 0600 : 0), 0);
+    const LockedTerminal terminal;
+    const std::string& slave = terminal.Path();
+    ASSERT_FALSE(slave.empty());
     const auto refused = [&] {
         const RunResult denied = Run({"--device", slave});
         const std::string hint =
@@ -402,7 +396,6 @@ TEST_F(BenchRunTest, AnUnreachableDeviceIsNamedWithItsReasonInTheOutputAndTheRep
                                "sorvell-check: Permission denied.\n" + hint) != std::string::npos;
     };
     EXPECT_TRUE(CheckAsUnprivilegedUser(refused));
-    close(master);
 }
 
 // Bad input is answered with a message and exit 2, before the module is touched, and leaves no

@@ -12,19 +12,9 @@
 
 #include "ProcessChecks.h"
 #include "TemporaryFolder.h"
+#include "TestFiles.h"
 
 namespace {
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class FileAccessTest : public ::testing::Test {
   protected:

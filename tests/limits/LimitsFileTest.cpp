@@ -11,19 +11,9 @@
 #include <vector>
 
 #include "TemporaryFolder.h"
+#include "TestFiles.h"
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
     std::vector<std::string> names;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "LockedTerminal.h"
 #include "ModuleConnection.h"
 #include "ModuleFakes.h"
 #include "PortLink.h"
@@ -160,14 +161,9 @@ TEST_F(ConnectionSimTest, ANumberThatIsNoComNumberPointsToTheListOfAdapters) {
 }
 
 TEST_F(ConnectionSimTest, ADeviceTheUserMayNotOpenIsNamedWithTheDialoutHint) {
-    // A terminal device of root's that others may not open, as /dev/ttyS* are for a user
-    // outside the dialout group.
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const std::string slave = ptsname(master);
-    ASSERT_EQ(chmod(slave.c_str(), geteuid() == 0 ? 0600 : 0), 0);
+    const LockedTerminal terminal;
+    const std::string& slave = terminal.Path();
+    ASSERT_FALSE(slave.empty());
     SetComDevicePath(SimComNumber, slave);
     const std::string expected = "Device: " + slave + " (COM" + std::to_string(SimComNumber) +
                                  ")\nPermission denied.\nYour user may not open it: add it to "
@@ -180,7 +176,6 @@ TEST_F(ConnectionSimTest, ADeviceTheUserMayNotOpenIsNamedWithTheDialoutHint) {
     };
     // Root opens every device: then the attempt is made as an unprivileged user.
     EXPECT_TRUE(CheckAsUnprivilegedUser(attempt)) << (host.details.empty() ? "" : host.details[0]);
-    close(master);
 }
 
 TEST_F(ConnectionSimTest, PortHeldByAnotherProcessGivesResultOne) {

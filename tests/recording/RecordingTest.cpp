@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TemporaryFolder.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -18,17 +19,6 @@ SampleBlock Ramp(int start) {
         block[i] = static_cast<std::uint8_t>((start + static_cast<int>(i) * 37) % 256);
     }
     return block;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 std::string Row(const std::string& cycle, const std::string& axis, const std::string& ms,
