@@ -6,6 +6,8 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 
+#include "DialogUnits.h"
+
 namespace {
 
 // Gap between a group box's left edge and its title, and around the title in the frame line.
@@ -83,7 +85,7 @@ class CompactStyle final : public QProxyStyle {
 
 QFont DialogFont() {
     QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(10);
+    font.setPixelSize(DialogFontPixels);
     return font;
 }
 

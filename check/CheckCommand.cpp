@@ -32,7 +32,8 @@ int SorvellCheckMain(std::span<const std::string> args, std::ostream& out, std::
     if (options->fromFile.empty()) {
         LoadComDeviceMap(profile, err);
     }
-    const int savedPort = profile.GetInt(ProfileSection, ProfilePortEntry, DefaultPortNumber);
+    const int savedPort =
+        profile.GetInt(Profile::AppSection, Profile::ComPortEntry, Profile::DefaultComNumber);
     SystemClock clock;
     return RunCheck(*options, savedPort, clock, out, err);
 }

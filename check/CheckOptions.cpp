@@ -6,10 +6,10 @@
 #include <array>
 #include <string_view>
 
-#include "ModuleConnection.h"
+#include "ComDeviceMap.h"
 #include "NumberText.h"
 
-const char* const CheckHelpText =
+const std::string CheckHelpText =
     R"(Usage: sorvell-check [--port N | --device PATH] [--cycles N] [--warm-up N] [--limits FILE]
                      [--spectra FILE] [--save-limits FILE [--merge] [--margin DB]]
                      [--report FILE] [--record FILE]
@@ -21,7 +21,8 @@ Runs Sorvell's connection and acquisition cycle without a window and judges both
 against their limits as the plots do: an entry is out of limits when its level is above its upper
 limit or not at or above its lower one, and its latest out-of-limit level is latched.
 
-  --port N            COM port number 1 to 16, mapped as Sorvell maps it (the [Ports] section of
+  --port N            COM port number 1 to )" +
+    std::to_string(HighestComNumber) + R"(, mapped as Sorvell maps it (the [Ports] section of
                       the profile, else /dev/ttyS<N-1>); default: the profile's saved port
   --device PATH       the module's serial device, instead of a COM number
   --cycles N          judged cycles after the warm-up (default 40)
@@ -82,8 +83,8 @@ using ValueSetter = bool (*)(const std::string& name, const std::string& value,
 bool SetPort(const std::string&, const std::string& value, ParsedOptions& parsed,
              std::string& error) {
     const std::optional<int> port = ParseNumberText<int>(value);
-    if (!port || *port < 1 || *port > HighestPortNumber) {
-        error = "--port takes a COM port number from 1 to " + std::to_string(HighestPortNumber) +
+    if (!port || !IsComNumber(*port)) {
+        error = "--port takes a COM port number from 1 to " + std::to_string(HighestComNumber) +
                 ", not \"" + value + "\"";
         return false;
     }

@@ -40,4 +40,4 @@ std::optional<CheckOptions> ParseCheckOptions(std::span<const std::string> args,
 std::string CheckVersionText();
 
 // What --help prints.
-extern const char* const CheckHelpText;
+extern const std::string CheckHelpText;

@@ -19,6 +19,7 @@
 #include "LimitEditor.h"
 #include "LimitsFile.h"
 #include "ModuleConnection.h"
+#include "Profile.h"
 #include "Recording.h"
 #include "SpectrumJudge.h"
 
@@ -85,8 +86,8 @@ class BenchHost final : public ModuleHost {
         portNumber = TerminatePortNumber;
     }
     int GetProfileInt(const char* section, const char* entry, int defaultValue) override {
-        if (std::strcmp(section, ProfileSection) == 0 &&
-            std::strcmp(entry, ProfilePortEntry) == 0) {
+        if (std::strcmp(section, Profile::AppSection) == 0 &&
+            std::strcmp(entry, Profile::ComPortEntry) == 0) {
             return portNumber_;
         }
         return defaultValue;
@@ -214,14 +215,14 @@ bool OpenSpectra(const std::string& path, std::ofstream& spectra, RunMessages& m
 }
 
 // The COM number the run opens. --device is opened as DeviceComNumber; otherwise, as at the
-// window's start-up, a saved number above 16 (1000 after "Terminate Program") is 3.
+// window's start-up, the saved number as StartComNumber has it.
 int ChoosePort(const CheckOptions& options, int savedPort) {
     if (!options.device.empty()) {
         SetComDevicePath(DeviceComNumber, options.device);
         return DeviceComNumber;
     }
     const int portNumber = options.port.value_or(savedPort);
-    return portNumber > HighestPortNumber ? DefaultPortNumber : portNumber;
+    return StartComNumber(portNumber);
 }
 
 // One run against the module, once its files are open: the connection, the cycles paced as the

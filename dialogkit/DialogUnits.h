@@ -8,6 +8,10 @@
 #include <QRect>
 #include <QSize>
 
+// Pixel size of the font of both dialogs and their boxes: every control text fits its control at
+// this size.
+inline constexpr int DialogFontPixels = 10;
+
 inline constexpr int DialogBaseUnitX = 6;
 inline constexpr int DialogBaseUnitY = 13;
 

@@ -1,19 +1,14 @@
 #include "ModuleConnection.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "ComDeviceMap.h"
 #include "ModuleIo.h"
-#include "PortHardware.h"
+#include "PortFactory.h"
 #include "PortLink.h"
-#include "Win32Port.h"
-#include "WinSerial.h"
+#include "Profile.h"
 
 namespace {
 
@@ -35,79 +30,9 @@ constexpr const char* HandshakeBaudFailedText = "Could not set 38.4K baud rate."
 constexpr const char* ModuleBaudFailedText = "Could not set 128K baud rate.";
 constexpr const char* NoAnswerText = "Could not commmunicate with Tavrek.  Try resetting module.";
 
-bool IsPortNumber(int number) {
-    return number >= 1 && number <= HighestPortNumber;
-}
-
-// The serial layer's last error as a reason.
-std::string SystemReason(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return "No such device.";
-        case ERROR_INVALID_FUNCTION:
-            return "Not a serial device.";
-        case ERROR_INVALID_PARAMETER:
-        case ERROR_NOT_SUPPORTED:
-            return "The device does not support this line setting.";
-        case ERROR_DEVICE_NOT_CONNECTED:
-            return "The device is no longer connected.";
-        default:
-            return "The system reported error " + std::to_string(error) + ".";
-    }
-}
-
-// The secondary text of the connection's failure boxes: which device, and why.
-std::string DeviceLine(int number) {
-    return "Device: " + ComDevicePath(number) + " (COM" + std::to_string(number) + ")\n";
-}
-
-// Why a port could not be opened. The device is looked at without opening it again (an open
-// may reset the module); whether we may open it at all is the commonest trouble on Linux. Where
-// the number names no device (nothing at its path, or a built-in port with no hardware behind
-// it, as most /dev/ttyS* are), the text says how to reach the adapter instead.
-std::string OpenFailureDetail(int number, DWORD systemError) {
-    if (!IsPortNumber(number)) {
-        return "COM" + std::to_string(number) + " is no port: numbers run from 1 to " +
-               std::to_string(HighestPortNumber) + ". " + ChooseAdapterText;
-    }
-    const std::string path = ComDevicePath(number);
-    std::string detail = DeviceLine(number);
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        return detail + std::strerror(errno) + ". " + ChooseAdapterText;
-    }
-    // Before the permissions: a user outside the dialout group may open no /dev/ttyS* at all,
-    // and being let in would not help with this one.
-    if (IsPortWithoutHardware(path)) {
-        return detail + "No hardware stands behind this port. " + ChooseAdapterText;
-    }
-    if (access(path.c_str(), R_OK | W_OK) != 0) {
-        const int error = errno;
-        detail += std::string(std::strerror(error)) + ".";
-        if (error == EACCES || error == EPERM) {
-            detail +=
-                "\nYour user may not open it: add it to the dialout group (sudo adduser $USER "
-                "dialout), then log in again.";
-        }
-        return detail;
-    }
-    if (!S_ISCHR(status.st_mode)) {
-        return detail + "Not a serial device. " + ChooseAdapterText;
-    }
-
-    // The device is there and ours to open: another program holding it is the usual cause, and
-    // the serial layer's error is no more specific than that.
-    if (systemError == ERROR_SUCCESS || systemError == ERROR_ACCESS_DENIED ||
-        systemError == ERROR_INVALID_HANDLE) {
-        return detail + "It may be in use by another program.";
-    }
-    return detail + SystemReason(systemError);
-}
-
 // What came back instead of the one "Q".
 std::string AnswerDetail(int number, long waiting, char first) {
-    std::string detail = DeviceLine(number);
+    std::string detail = ComDeviceLine(number);
     if (waiting == 0) {
         return detail + "The module did not answer.";
     }
@@ -155,25 +80,24 @@ int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
 
     TearDown();
 
+    OpenedComPort opened = OpenComPort(number, InputQueueSize, OutputQueueSize);
     // Only COM1..COM16 get a port; a link over a missing port would have nothing to talk to.
-    if (!IsPortNumber(number)) {
-        host.FailureBox(OpenFailedText, OpenFailureDetail(number, ERROR_SUCCESS));
+    if (!opened.port) {
+        host.FailureBox(OpenFailedText, opened.FailureDetail(ChooseAdapterText));
         return ConnectOpenFailed;
     }
-    SetLastError(ERROR_SUCCESS);
-    modulePort = std::make_unique<CWin32Port>(number - 1, InputQueueSize, OutputQueueSize, 0);
-    const DWORD openError = GetLastError();
+    modulePort = std::move(opened.port);
     moduleLink = std::make_unique<CComLink>(modulePort.get());
 
     std::uint16_t lineFlags = 0;
     if (moduleLink->TakeLineErrors(&lineFlags) != 0) {
-        host.FailureBox(OpenFailedText, OpenFailureDetail(number, openError));
+        host.FailureBox(OpenFailedText, opened.FailureDetail(ChooseAdapterText));
         return ConnectOpenFailed;
     }
 
     moduleSettings = std::make_unique<CLineSettings>(moduleLink.get());
     if (moduleSettings->Apply(HandshakeBaud, 'N', 8, 1) != 0) {
-        host.FailureBox(HandshakeBaudFailedText, DeviceLine(number) + SystemReason(GetLastError()));
+        host.FailureBox(HandshakeBaudFailedText, LastLineFailure(number));
         return ConnectHandshakeBaudFailed;
     }
 
@@ -188,7 +112,7 @@ int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
     // The module switches its own line as soon as it has "9", so the host follows at once.
     SendByte('9');
     if (moduleSettings->Apply(ModuleBaud, 'N', 8, 1) != 0) {
-        host.FailureBox(ModuleBaudFailedText, DeviceLine(number) + SystemReason(GetLastError()));
+        host.FailureBox(ModuleBaudFailedText, LastLineFailure(number));
         return ConnectModuleBaudFailed;
     }
 
@@ -205,7 +129,7 @@ int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
         return ConnectNoAnswer;
     }
 
-    host.WriteProfileInt(ProfileSection, ProfilePortEntry, number);
+    host.WriteProfileInt(Profile::AppSection, Profile::ComPortEntry, number);
     DrainStoppingStream(*moduleLink, scratch, ConnectScratchSize, clock_);
     connectedNumber_ = number;
     return ConnectOk;
@@ -213,30 +137,28 @@ int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
 
 int ModuleConnection::StopStreamingModule(ModuleHost& host, int number, char* scratch) {
     if (moduleSettings->Apply(ModuleBaud, 'N', 8, 1) != 0) {
-        host.FailureBox(ModuleBaudFailedText, DeviceLine(number) + SystemReason(GetLastError()));
+        host.FailureBox(ModuleBaudFailedText, LastLineFailure(number));
         return ConnectModuleBaudFailed;
     }
     SendByte(StartStopCommand);
     const DrainResult drained = DrainInput(*moduleLink, scratch, ConnectScratchSize, clock_);
     if (moduleSettings->Apply(HandshakeBaud, 'N', 8, 1) != 0) {
-        host.FailureBox(HandshakeBaudFailedText, DeviceLine(number) + SystemReason(GetLastError()));
+        host.FailureBox(HandshakeBaudFailedText, LastLineFailure(number));
         return ConnectHandshakeBaudFailed;
     }
     // Still streaming after its stop byte: whatever talks on this line, it is no module in step.
     if (drained == DrainResult::Streaming) {
         host.FailureBox(NoAnswerText,
-                        DeviceLine(number) + "Bytes kept arriving after the command to stop.");
+                        ComDeviceLine(number) + "Bytes kept arriving after the command to stop.");
         return ConnectNoAnswer;
     }
     return ConnectOk;
 }
 
 void ModuleConnection::ConnectAtStartup(ModuleHost& host) {
-    int number = host.GetProfileInt(ProfileSection, ProfilePortEntry, DefaultPortNumber);
-    if (number > HighestPortNumber) {
-        number = DefaultPortNumber;
-    }
-    ConnectWithRetries(host, number);
+    const int saved =
+        host.GetProfileInt(Profile::AppSection, Profile::ComPortEntry, Profile::DefaultComNumber);
+    ConnectWithRetries(host, StartComNumber(saved));
 }
 
 bool ModuleConnection::Reconnect(ModuleHost& host) {
@@ -250,13 +172,15 @@ bool ModuleConnection::ConnectWithRetries(ModuleHost& host, int number) {
         host.RunPortSelectionDialog(portNumber);
         // Saved before anything else, so a terminate request stores 1000 and a cancelled
         // dialog stores the number that just failed.
-        const bool saved = host.WriteProfileInt(ProfileSection, ProfilePortEntry, portNumber);
+        const bool saved =
+            host.WriteProfileInt(Profile::AppSection, Profile::ComPortEntry, portNumber);
         if (portNumber == TerminatePortNumber) {
             break;
         }
         // A profile that could not keep the number would give back an old one in every round:
         // the number the user entered is tried instead.
-        number = saved ? host.GetProfileInt(ProfileSection, ProfilePortEntry, DefaultPortNumber)
+        number = saved ? host.GetProfileInt(Profile::AppSection, Profile::ComPortEntry,
+                                            Profile::DefaultComNumber)
                        : portNumber;
         result = ConnectModule(host, number);
     }

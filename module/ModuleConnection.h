@@ -2,19 +2,12 @@
 
 #include <memory>
 
-#include "ComDeviceMap.h"
 #include "ModuleHost.h"
 
 class CComPort;
 class CComLink;
 class CLineSettings;
 
-// Profile location of the saved COM port number.
-inline constexpr const char* ProfileSection = "MySorvellAp";
-inline constexpr const char* ProfilePortEntry = "SorvellComPort";
-inline constexpr int DefaultPortNumber = 3;
-// Highest COM number the program opens; COM1..COM16 are port indices 0..15.
-inline constexpr int HighestPortNumber = HighestComNumber;
 // portNumber value meaning that the user asked to terminate the program.
 inline constexpr int TerminatePortNumber = 1000;
 // How to reach another device when the COM number names none, ending a failure box's detail: the
@@ -75,7 +68,7 @@ class ModuleConnection {
     void Adopt(std::unique_ptr<CComPort> port);
 
     // The link all module traffic goes through; null before the first attempt and after an
-    // attempt on a number outside 1..16.
+    // attempt on a number outside the COM range.
     CComLink* Link() const { return moduleLink.get(); }
     CComPort* Port() const { return modulePort.get(); }
     CLineSettings* Settings() const { return moduleSettings.get(); }

@@ -9,16 +9,13 @@
 #include <QSignalBlocker>
 #include <utility>
 
+#include "ComDeviceMap.h"
 #include "DataExchange.h"
 #include "DialogUnits.h"
 #include "ModuleConnection.h"
 #include "ProgramMessageBox.h"
-#include "WinSerial.h"
 
 namespace {
-
-// Pixel size of the dialog font: every control text fits its control at this size.
-constexpr int DialogFontPixels = 10;
 
 // The dialog in dialog units: the template's controls keep their places at the top, and the
 // list of ports present lies under them, as wide as the dialog allows, since a USB adapter's
@@ -59,18 +56,15 @@ CPortSelectionDialog::CPortSelectionDialog(int& portNumber, PortListSource& port
     // Template order, which is also the order Tab visits the tab stops.
     okButton_ = new QPushButton(QStringLiteral("OK"), this);
     okButton_->setObjectName(QStringLiteral("IDOK"));
-    okButton_->setProperty("controlId", IDOK);
     okButton_->setDefault(true);
     okButton_->setGeometry(DialogRect(129, 7, 50, 14));
 
     terminateButton_ = new QPushButton(QStringLiteral("Terminate Program"), this);
     terminateButton_->setObjectName(QStringLiteral("IDC_TERMINATE"));
-    terminateButton_->setProperty("controlId", IDC_TERMINATE);
     terminateButton_->setGeometry(DialogRect(67, 75, 112, 13));
 
     portEdit_ = new QLineEdit(this);
     portEdit_->setObjectName(QStringLiteral("IDC_PORT_EDIT"));
-    portEdit_->setProperty("controlId", IDC_PORT_EDIT);
     portEdit_->setGeometry(DialogRect(63, 57, 37, 12));
 
     firstLine_ = new QLabel(QStringLiteral("Unable to open port.  Please enter a new COM "), this);
@@ -165,7 +159,7 @@ void CPortSelectionDialog::OnOK() {
     portNumber_ = m_nPortNumber;
     const PortListEntry* chosen = ChosenEntry();
     const int number = m_nPortNumber;
-    if (FrameworkOnOK() && chosen != nullptr && number >= 1 && number <= HighestPortNumber) {
+    if (FrameworkOnOK() && chosen != nullptr && IsComNumber(number)) {
         chosenMapping_ = ComMapping{number, chosen->device};
     }
 }

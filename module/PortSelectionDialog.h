@@ -21,10 +21,8 @@ class QShowEvent;
 class CPortSelectionDialog : public QDialog {
     Q_OBJECT
   public:
-    // Template and control identifiers.
+    // Template identifier.
     static constexpr int IDD = 129;
-    static constexpr int IDC_PORT_EDIT = 1032;
-    static constexpr int IDC_TERMINATE = 1075;
     // How often the list of ports is read again while the dialog is open.
     static constexpr int PortListRefreshMs = 1000;
 
@@ -44,9 +42,10 @@ class CPortSelectionDialog : public QDialog {
     // the focus and the member keeps its value.
     bool UpdateData(bool saveAndValidate);
 
-    // After the dialog ended with OK on a port of the list and a number from 1 to 16: that
-    // number and the port's device, which the caller maps. Nothing otherwise (no port chosen,
-    // "Terminate Program", Escape, Close, or a number that is no COM number).
+    // After the dialog ended with OK on a port of the list and a COM number (1 to
+    // HighestComNumber): that number and the port's device, which the caller maps. Nothing
+    // otherwise (no port chosen, "Terminate Program", Escape, Close, or a number that is no COM
+    // number).
     const std::optional<ComMapping>& ChosenMapping() const { return chosenMapping_; }
 
     int m_nPortNumber = 0;

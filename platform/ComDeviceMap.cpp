@@ -54,3 +54,7 @@ std::map<int, std::string> ComDeviceMapEntries() {
 std::string DefaultComDevicePath(int comNumber) {
     return "/dev/ttyS" + std::to_string(comNumber - 1);
 }
+
+std::string ComDeviceLine(int comNumber) {
+    return "Device: " + ComDevicePath(comNumber) + " (COM" + std::to_string(comNumber) + ")\n";
+}

@@ -21,9 +21,6 @@
 
 namespace {
 
-constexpr int FirstComNumber = 1;
-constexpr int LastComNumber = 16;
-
 std::string Reason(int error) {
     return std::strerror(error);
 }
@@ -235,8 +232,9 @@ std::vector<Profile::PortMapping> Profile::ReadPortMappings(
         if (!number) {
             warnings.push_back("[Ports] " + name +
                                " ignored: keys are COM followed by a port number");
-        } else if (*number < FirstComNumber || *number > LastComNumber) {
-            warnings.push_back("[Ports] " + name + " ignored: COM numbers run from 1 to 16");
+        } else if (!IsComNumber(*number)) {
+            warnings.push_back("[Ports] " + name + " ignored: COM numbers run from 1 to " +
+                               std::to_string(HighestComNumber));
         } else if (path.empty()) {
             warnings.push_back("[Ports] " + name + " ignored: no device path given");
         } else {

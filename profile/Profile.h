@@ -11,12 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "ComDeviceMap.h"
+
 class Profile {
   public:
     // The section and entry of the saved COM port number, and the section of the device map.
     static constexpr const char* AppSection = "MySorvellAp";
     static constexpr const char* ComPortEntry = "SorvellComPort";
     static constexpr const char* PortsSection = "Ports";
+    // The saved port number when the profile holds none.
+    static constexpr int DefaultComNumber = 3;
 
     explicit Profile(std::string path);
 
@@ -73,6 +77,13 @@ class Profile {
     std::string path_;
     mutable std::string problem_;
 };
+
+// The COM number a start connects on, given the saved one: a saved number above the COM range
+// (1000 after "Terminate Program") starts on the default port; any other is tried as it is, so
+// one below the range fails its attempt and the Port Selection dialog asks for another.
+constexpr int StartComNumber(int saved) {
+    return saved > HighestComNumber ? Profile::DefaultComNumber : saved;
+}
 
 // Hands the profile's [Ports] section to the serial layer's COM device map; every entry left out
 // is reported on warnings. Answers the number of mappings loaded.

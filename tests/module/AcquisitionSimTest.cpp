@@ -10,6 +10,7 @@
 #include "AcquisitionCycle.h"
 #include "ModuleConnection.h"
 #include "ModuleFakes.h"
+#include "Profile.h"
 #include "SignalGenerator.h"
 #include "SimulatorFixture.h"
 #include "Spectrum.h"
@@ -65,7 +66,7 @@ class AcquisitionSimTest : public SimulatorTest {
     // Connects as the program does at start-up and clears the busy flag.
     void Connect(const SimConfig& config) {
         StartSim(config);
-        host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = SimComNumber;
+        host.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = SimComNumber;
         module.ConnectAtStartup(host);
         module.ClearBusy();
         ASSERT_TRUE(host.messages.empty());

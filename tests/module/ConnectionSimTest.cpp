@@ -16,6 +16,7 @@
 #include "ModuleFakes.h"
 #include "PortLink.h"
 #include "ProcessChecks.h"
+#include "Profile.h"
 #include "SimulatorFixture.h"
 #include "SystemClock.h"
 #include "TavrekModule.h"
@@ -51,7 +52,7 @@ class ConnectionSimTest : public SimulatorTest {
 
 TEST_F(ConnectionSimTest, FirstAttemptSucceedsWithTheHandshakeAtBothSpeeds) {
     StartSim();
-    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = SimComNumber;
+    host.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = SimComNumber;
     connection.ConnectAtStartup(host);
 
     ASSERT_TRUE(Sim().WaitForReceived(6, 2000ms));
@@ -122,7 +123,7 @@ TEST_F(ConnectionSimTest, ModuleLeftStreamingIsStoppedAtItsOwnSpeedAndConnection
     SimConfig config;
     config.faults.streamingAtStart = true;
     StartSim(config);
-    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = SimComNumber;
+    host.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = SimComNumber;
     connection.ConnectAtStartup(host);
 
     EXPECT_TRUE(host.messages.empty());
@@ -257,7 +258,7 @@ TEST_F(ConnectionSimTest, SavedNumberAboveSixteenOrMissingTriesComThree) {
         StartSim();
         FakeHost fresh;
         if (saved >= 0) {
-            fresh.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = saved;
+            fresh.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = saved;
         }
         ModuleConnection attempt(clock);
         attempt.ConnectAtStartup(fresh);
@@ -272,7 +273,7 @@ TEST_F(ConnectionSimTest, SavedNumberAboveSixteenOrMissingTriesComThree) {
 TEST_F(ConnectionSimTest, OkWithANewNumberConnectsThereAndSavesIt) {
     StartSim(SimConfig{}, 7);
     MapMissing(5);
-    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = 5;
+    host.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = 5;
     host.dialog = [](int& portNumber) { portNumber = 7; };
     connection.ConnectAtStartup(host);
     EXPECT_EQ(host.messages, (std::vector<std::string>{OpenFailed}));
@@ -288,7 +289,7 @@ TEST_F(ConnectionSimTest, OkWithANewNumberConnectsThereAndSavesIt) {
 TEST_F(ConnectionSimTest, AProfileThatCannotKeepTheNumberStillGetsTheTypedOneTried) {
     StartSim(SimConfig{}, 7);
     MapMissing(5);
-    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = 5;
+    host.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = 5;
     host.profileKeeps = false;
     host.dialog = [](int& portNumber) { portNumber = 7; };
     connection.ConnectAtStartup(host);
@@ -302,7 +303,7 @@ TEST_F(ConnectionSimTest, AProfileThatCannotKeepTheNumberStillGetsTheTypedOneTri
 
 TEST_F(ConnectionSimTest, EscapeTriesTheSameNumberAgain) {
     MapMissing(4);
-    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = 4;
+    host.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = 4;
     host.dialog = [this](int&) {
         // The user plugs the module in and cancels: the same number is tried again.
         StartSim(SimConfig{}, 4);
@@ -320,7 +321,7 @@ TEST_F(ConnectionSimTest, TerminateSendsNoStartCommandsAndTheFirstTickCloses) {
     StartSim(config);
     SpectrumStore store;
     TavrekModule module(store, clock);
-    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = SimComNumber;
+    host.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = SimComNumber;
     host.dialog = [](int& portNumber) { portNumber = TerminatePortNumber; };
     module.ConnectAtStartup(host);
     EXPECT_EQ(host.messages, (std::vector<std::string>{NoAnswer}));
@@ -335,7 +336,7 @@ TEST_F(ConnectionSimTest, TerminateSendsNoStartCommandsAndTheFirstTickCloses) {
 
 TEST_F(ConnectionSimTest, NumbersOutsideTheRangeAreAskedForAgain) {
     StartSim();
-    host.profile[FakeHost::Key(ProfileSection, ProfilePortEntry)] = 0;
+    host.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = 0;
     std::vector<bool> hadPort;
     host.dialog = [&](int& portNumber) {
         hadPort.push_back(connection.Port() != nullptr || connection.Link() != nullptr);

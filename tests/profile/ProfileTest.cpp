@@ -327,3 +327,26 @@ TEST_F(ProfileTest, PortsAreLoadedIntoTheSerialLayerAtStartUp) {
     EXPECT_EQ(LoadComDeviceMap(Profile(dir_.path() + "/missing.ini"), none), 0);
     EXPECT_TRUE(none.str().empty());
 }
+
+// The port a start (the window's, the bench command's) connects on, from the number the profile
+// keeps: above the COM range it is the default port; below it the number stays, and its attempt
+// fails into the Port Selection dialog.
+TEST_F(ProfileTest, TheSavedNumberGivesTheStartPort) {
+    struct Row {
+        int saved;
+        int start;
+    };
+    for (const Row row : {Row{0, 0}, Row{3, 3}, Row{16, 16}, Row{17, 3}, Row{1000, 3}}) {
+        SCOPED_TRACE(row.saved);
+        ASSERT_TRUE(profile_.WriteInt(Profile::AppSection, Profile::ComPortEntry, row.saved));
+        const int saved = Profile(path_).GetInt(Profile::AppSection, Profile::ComPortEntry,
+                                                Profile::DefaultComNumber);
+        EXPECT_EQ(saved, row.saved);
+        EXPECT_EQ(StartComNumber(saved), row.start);
+    }
+    // Nothing saved yet: the default, which is in the range.
+    std::filesystem::remove(path_);
+    EXPECT_EQ(StartComNumber(profile_.GetInt(Profile::AppSection, Profile::ComPortEntry,
+                                             Profile::DefaultComNumber)),
+              3);
+}
