@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "AboutDialog.h"
+#include "AcquisitionCycle.h"
 #include "ApplicationLook.h"
 #include "ComDeviceMap.h"
 #include "DataExchange.h"

@@ -24,8 +24,6 @@
 
 namespace {
 
-// The main window's timer period: a tick starts a cycle at most this often.
-constexpr std::int64_t TickPeriodMs = 50;
 // Spectrum entries written per axis to the spectra file: 0 (no bin) to 32 (DFT bin 31), every
 // entry the plots could draw; the Nyquist entry (33) is drawn nowhere and left out.
 constexpr int SpectraEntries = 33;
@@ -387,7 +385,7 @@ class BenchRun {
         }
         // As the window's timer: the next tick is a period after this one, or at once when the
         // cycle took longer.
-        nextTickMs = std::max(nextTickMs + TickPeriodMs, clock_.SteadyMs());
+        nextTickMs = std::max(nextTickMs + AcquisitionPeriodMs, clock_.SteadyMs());
     }
 
     void RecordCycle(int completed) {

@@ -11,6 +11,9 @@ class CComLink;
 class ModuleConnection;
 struct AveragingState;
 
+// A cycle starts at most this often: the period of the window's timer, and the pace at which
+// sorvell-check ticks the cycle as that timer would.
+inline constexpr int AcquisitionPeriodMs = 50;
 // Samples per block that the module is asked for.
 inline constexpr int BlockSampleCount = 64;
 // Volts per sample step: the double nearest to 3.1 / 255, so 255 is 3.1 V.
