@@ -276,7 +276,6 @@ bool CVibrationDialog::OnInitDialog() {
     setWindowIcon(m_hIcon);
 
     store_.FillDefaults();
-    session_.ClearBusy();
     session_.ConnectAtStartup(*this);
     timer_.start(AcquisitionPeriodMs, Qt::PreciseTimer, this);
     return true;

@@ -275,7 +275,6 @@ class BenchRun {
                 connection_.TearDown();
                 return CheckBadUsage;
             }
-            cycle_.acquisitionBusy = 0;
         }
         startMs_ = clock_.SteadyMs();
         const bool completed = recording_ != nullptr ? JudgeRecording() : RunCycles();

@@ -71,8 +71,8 @@ class AcquisitionCycle {
     void OnTimer(ModuleHost& host, ModuleConnection& connection, SpectrumStore& store,
                  ModuleClock& clock);
 
-    // 1 while a cycle runs (also while its message boxes are open), else 0.
-    int acquisitionBusy = 0;
+    // Whether a cycle is running (also while its message boxes are open).
+    bool Busy() const { return busy_.IsSet(); }
 
     // Set by a timeout: the module stopped answering, so the next tick connects afresh before
     // it asks for samples.
@@ -98,6 +98,27 @@ class AcquisitionCycle {
     // Everything a cycle works on; one heap block made once, at construction.
     struct Buffers;
 
+    // Set for as long as a cycle runs (message boxes and the Port Selection dialog included), so
+    // that a tick dispatched meanwhile returns at once. Only a Hold writes it, and a Hold clears
+    // it again on every way out of the cycle, so outside a cycle it is always clear.
+    class BusyFlag {
+      public:
+        class Hold {
+          public:
+            explicit Hold(BusyFlag& flag) : flag_(flag) { flag_.set_ = true; }
+            ~Hold() { flag_.set_ = false; }
+            Hold(const Hold&) = delete;
+            Hold& operator=(const Hold&) = delete;
+
+          private:
+            BusyFlag& flag_;
+        };
+        bool IsSet() const { return set_; }
+
+      private:
+        bool set_ = false;
+    };
+
     // Connects afresh when a timeout asked for it; false when that failed.
     bool ReconnectIfPending(ModuleHost& host, ModuleConnection& connection);
     // The cycle of both axes over a link that is up; true when both spectra reached the store.
@@ -118,6 +139,7 @@ class AcquisitionCycle {
     void Abandon(Outcome outcome, ModuleHost& host, ModuleConnection& connection);
 
     std::unique_ptr<Buffers> buffers_;
+    BusyFlag busy_;
     // Whether the module was asked for a block and not yet told to stop.
     bool moduleStreaming_ = false;
     CycleObserver* observer_ = nullptr;
