@@ -48,13 +48,13 @@ class RunMessages {
 
 constexpr const char* ListPortsHint = "sorvell-check --list-ports lists the ports present.";
 
-// The window's services as a bench run has them: nothing is ever asked. The first message box
+// The window's services as a check run has them: nothing is ever asked. The first message box
 // ends the run (its text is what the run reports), the Port Selection dialog ends it too, there are
 // no window messages to pump, and the profile is read through the run's own port choice and never
 // written.
-class BenchHost final : public ModuleHost {
+class CheckHost final : public ModuleHost {
   public:
-    explicit BenchHost(int portNumber) : portNumber_(portNumber) {}
+    explicit CheckHost(int portNumber) : portNumber_(portNumber) {}
 
     void MessageBox(const char* text) override { FailureBox(text, {}); }
     // The connection's boxes carry the device and the system's reason as their secondary text,
@@ -63,7 +63,7 @@ class BenchHost final : public ModuleHost {
         if (!failed_) {
             message_ = text;
             detail_ = detail;
-            // No dialog follows a bench run: the list of ports is the command's own.
+            // No dialog follows a check run: the list of ports is the command's own.
             if (detail_.ends_with(ChooseAdapterText)) {
                 detail_.replace(detail_.size() - std::strlen(ChooseAdapterText),
                                 std::strlen(ChooseAdapterText), ListPortsHint);
@@ -89,7 +89,7 @@ class BenchHost final : public ModuleHost {
         }
         return defaultValue;
     }
-    // The window's saved port belongs to the window; a bench run leaves it as it is.
+    // The window's saved port belongs to the window; a check run leaves it as it is.
     bool WriteProfileInt(const char*, const char*, int) override { return true; }
 
     bool Failed() const { return failed_; }
@@ -224,12 +224,12 @@ int ChoosePort(const CheckOptions& options, int savedPort) {
 
 // One run against the module, once its files are open: the connection, the cycles paced as the
 // window's timer paces them, the judgement of each, and what is written at the end.
-class BenchRun {
+class CheckSession {
   public:
     // recording, when given, is judged instead of the module (--from).
-    BenchRun(const CheckOptions& options, int portNumber, const Recording* recording,
-             SpectrumStore& store, std::ofstream& spectra, const LimitsTable& mergeLimits,
-             ModuleClock& clock, RunMessages& messages)
+    CheckSession(const CheckOptions& options, int portNumber, const Recording* recording,
+                 SpectrumStore& store, std::ofstream& spectra, const LimitsTable& mergeLimits,
+                 ModuleClock& clock, RunMessages& messages)
         : options_(options),
           recording_(recording),
           store_(store),
@@ -473,7 +473,7 @@ class BenchRun {
     RunMessages& messages_;
     const int portNumber_;
     const std::string portName_;
-    BenchHost host_;
+    CheckHost host_;
     ModuleConnection connection_;
     AcquisitionCycle cycle_;
     SpectrumJudge judge_;
@@ -555,9 +555,9 @@ int RunCheck(const CheckOptions& given, int savedPort, ModuleClock& clock, std::
     auto store = std::make_unique<SpectrumStore>();
     auto mergeLimits = std::make_unique<LimitsTable>();
     std::ofstream spectra;
-    BenchRun run(options, ChoosePort(options, savedPort),
-                 options.fromFile.empty() ? nullptr : recording.get(), *store, spectra,
-                 *mergeLimits, clock, messages);
+    CheckSession run(options, ChoosePort(options, savedPort),
+                     options.fromFile.empty() ? nullptr : recording.get(), *store, spectra,
+                     *mergeLimits, clock, messages);
     int status = CheckBadUsage;
     if (recordingRead && Prepare(options, *store, *mergeLimits, spectra, messages, report)) {
         status = run.Run(out);
