@@ -74,7 +74,8 @@ class CheckHost final : public ModuleHost {
     bool PumpOneMessage() override { return false; }
     // A failure ends the cycle at its next look, as closing the window would.
     bool MainWindowClosing() const override { return failed_; }
-    void InvalidateClient() override { ++completedCycles_; }
+    // Nothing is drawn: the run reads each cycle's spectra from the store.
+    void InvalidateClient() override {}
     void KillTimerAndClose() override { failed_ = true; }
     void DefaultProcessing() override {}
     void RunPortSelectionDialog(int& portNumber) override {
@@ -96,7 +97,6 @@ class CheckHost final : public ModuleHost {
     bool PortSelection() const { return portSelection_; }
     const std::string& Message() const { return message_; }
     const std::string& Detail() const { return detail_; }
-    long long CompletedCycles() const { return completedCycles_; }
 
   private:
     int portNumber_;
@@ -104,7 +104,25 @@ class CheckHost final : public ModuleHost {
     bool portSelection_ = false;
     std::string message_;
     std::string detail_;
-    long long completedCycles_ = 0;
+};
+
+// The cycles of a run that completed. The cycle tells of each live one as it completes, and this
+// hands it on to the recording --record makes; the run tells of each recorded one (--from) it
+// has analysed.
+class CompletedCycles final : public CycleObserver {
+  public:
+    void CycleCompleted(const CycleBlocks& blocks) override {
+        ++count_;
+        if (recorder_ != nullptr) {
+            recorder_->CycleCompleted(blocks);
+        }
+    }
+    void HandOnTo(CycleObserver& recorder) { recorder_ = &recorder; }
+    long long Count() const { return count_; }
+
+  private:
+    long long count_ = 0;
+    CycleObserver* recorder_ = nullptr;
 };
 
 // A level in dB as the spectra file and the summary write it: four decimals.
@@ -246,7 +264,9 @@ class CheckSession {
           recorder_(clock, SORVELL_VERSION, [this](const std::string& why) {
               messages_.Say(why);
               recordingFailed_ = true;
-          }) {}
+          }) {
+        cycle_.SetObserver(&completed_);
+    }
 
     // Starts the recording --record asks for, once the module has answered (a run that cannot
     // reach it leaves an older recording of that name as it was); false, said, when its file
@@ -260,7 +280,7 @@ class CheckSession {
             messages_.Say(error);
             return false;
         }
-        cycle_.SetObserver(&recorder_);
+        completed_.HandOnTo(recorder_);
         return true;
     }
 
@@ -299,7 +319,7 @@ class CheckSession {
         report.portNumber = portNumber_;
         report.device = recording_ != nullptr ? std::string() : ComDevicePath(portNumber_);
         report.recording = options_.fromFile;
-        report.completedCycles = static_cast<int>(host_.CompletedCycles());
+        report.completedCycles = static_cast<int>(completed_.Count());
         if (startMs_ >= 0 && elapsedMs_ > 0) {
             report.seconds = static_cast<double>(elapsedMs_) / 1000.0;
         }
@@ -318,13 +338,13 @@ class CheckSession {
         int idleTicks = 0;
         for (int completed = 0; completed < TotalCycles();) {
             WaitForTick(nextTickMs);
-            const long long before = host_.CompletedCycles();
+            const long long before = completed_.Count();
             cycle_.OnTimer(host_, connection_, store_, clock_);
             if (host_.Failed()) {
                 ModuleFailed();
                 return false;
             }
-            if (host_.CompletedCycles() == before) {
+            if (completed_.Count() == before) {
                 if (++idleTicks >= IdleTickLimit) {
                     messages_.Say(portName_ + ": no cycle completed in " +
                                   std::to_string(IdleTickLimit) + " ticks");
@@ -346,6 +366,7 @@ class CheckSession {
                 (block.axis == 'X' ? blocks.x : blocks.y) = block.samples;
             }
             cycle_.AnalyseRecordedCycle(blocks, host_, store_);
+            completed_.CycleCompleted(blocks);
             RecordCycle(++completed);
         }
         return true;
@@ -414,7 +435,7 @@ class CheckSession {
         messages_.Say(portName_ + ": " +
                       (host_.PortSelection()
                            ? "the module cannot be reached"
-                           : "the line failed after " + std::to_string(host_.CompletedCycles()) +
+                           : "the line failed after " + std::to_string(completed_.Count()) +
                                  " completed cycles"));
         return CheckModuleFailed;
     }
@@ -475,6 +496,8 @@ class CheckSession {
     const std::string portName_;
     CheckHost host_;
     ModuleConnection connection_;
+    // Told of every cycle by cycle_, so made before it.
+    CompletedCycles completed_;
     AcquisitionCycle cycle_;
     SpectrumJudge judge_;
     LevelRanges ranges_;

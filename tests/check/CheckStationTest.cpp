@@ -480,6 +480,9 @@ TEST_F(CheckStationTest, ARecordedRunJudgedFromItsFileOrReplayedGivesTheSameSpec
     EXPECT_EQ(fromFile["recording"].String(), Path("part.csv"));
     EXPECT_TRUE(fromFile["device"].IsNull());
     EXPECT_EQ(fromFile["cycles"]["judged"].Number(), 12);
+    // Recording or judging a recording, the run counts every cycle, warm-up included.
+    EXPECT_EQ(ReadReport(Path("live.json"))["cycles"]["completed"].Number(), 15);
+    EXPECT_EQ(fromFile["cycles"]["completed"].Number(), 15);
     const auto liveEntries = Entries(ReadReport(Path("live.json")));
     const auto judgedEntries = Entries(fromFile);
     ASSERT_EQ(judgedEntries.size(), liveEntries.size());
@@ -539,6 +542,7 @@ TEST_F(CheckStationTest, ABadRecordingIsRefusedAndACutOneIsJudgedUpToItsLastWhol
               std::string::npos)
         << run.out;
     EXPECT_TRUE(ReadReport(Path("one.json"))["cycles"]["seconds"].IsNull());
+    EXPECT_EQ(ReadReport(Path("one.json"))["cycles"]["completed"].Number(), 1);
     run = Run({"--from", Path("r.csv"), "--warm-up", "2", "--cycles", "3"});
     EXPECT_EQ(run.status, CheckBadUsage);
     EXPECT_EQ(run.err, "sorvell-check: " + Path("r.csv") +
