@@ -5,11 +5,11 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <string_view>
+#include <optional>
 
+#include "NumberText.h"
 #include "Startup.h"
 #include "VibrationDialog.h"
 
@@ -44,12 +44,8 @@ int main(int argc, char** argv) {
     if (argc != 3) {
         return Usage();
     }
-    const std::string_view secondsText = argv[1];
-    double seconds = 0.0;
-    const auto parsed =
-        std::from_chars(secondsText.data(), secondsText.data() + secondsText.size(), seconds);
-    if (parsed.ec != std::errc() || parsed.ptr != secondsText.data() + secondsText.size() ||
-        !(seconds > 0.0 && seconds <= 3600.0)) {
+    const std::optional<double> seconds = ParseNumber<double>(argv[1], NumberForms::CommandLine);
+    if (!seconds || !(*seconds > 0.0 && *seconds <= 3600.0)) {
         std::fputs("sorvell-snapshot: SECONDS must be a number above 0 and up to 3600\n", stderr);
         return Usage();
     }
@@ -67,7 +63,7 @@ int main(int argc, char** argv) {
 
     // The deadline runs from the start, so that a connection step waiting for an answer (a
     // message box or the Port Selection dialog nobody can see) still ends in an image.
-    QTimer::singleShot(static_cast<int>(seconds * 1000.0), &dialog, [&] {
+    QTimer::singleShot(static_cast<int>(*seconds * 1000.0), &dialog, [&] {
         const bool windowUp = dialog.isVisible() && QApplication::activeModalWidget() == &dialog;
         if (!dialog.grab().save(output, "PNG")) {
             std::fprintf(stderr, "sorvell-snapshot: could not write %s\n", argv[2]);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "AboutDialog.h"
+#include "AcquisitionCycle.h"
 #include "ApplicationLook.h"
 #include "ComDeviceMap.h"
 #include "DataExchange.h"
@@ -275,7 +276,6 @@ bool CVibrationDialog::OnInitDialog() {
     setWindowIcon(m_hIcon);
 
     store_.FillDefaults();
-    session_.ClearBusy();
     session_.ConnectAtStartup(*this);
     timer_.start(AcquisitionPeriodMs, Qt::PreciseTimer, this);
     return true;

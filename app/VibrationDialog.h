@@ -25,9 +25,8 @@ class QPushButton;
 class PortListSource;
 class Profile;
 
-// Timer 100: one acquisition cycle every 50 ms.
+// Timer 100: one acquisition cycle every AcquisitionPeriodMs (AcquisitionCycle.h).
 inline constexpr int AcquisitionTimerId = 100;
-inline constexpr int AcquisitionPeriodMs = 50;
 // The About command; its low four bits are ignored, so 16 to 31 all open the About box.
 inline constexpr int AboutCommandId = 16;
 inline constexpr const char* MainDialogCaption = "Sorvell Vibration Analysis";

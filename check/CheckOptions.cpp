@@ -82,7 +82,7 @@ using ValueSetter = bool (*)(const std::string& name, const std::string& value,
 
 bool SetPort(const std::string&, const std::string& value, ParsedOptions& parsed,
              std::string& error) {
-    const std::optional<int> port = ParseNumberText<int>(value);
+    const std::optional<int> port = ParseNumber<int>(value, NumberForms::CommandLine);
     if (!port || !IsComNumber(*port)) {
         error = "--port takes a COM port number from 1 to " + std::to_string(HighestComNumber) +
                 ", not \"" + value + "\"";
@@ -105,7 +105,7 @@ bool SetDevice(const std::string&, const std::string& value, ParsedOptions& pars
 template <int CheckOptions::*Count, int Lowest>
 bool SetCount(const std::string& name, const std::string& value, ParsedOptions& parsed,
               std::string& error) {
-    const std::optional<int> count = ParseNumberText<int>(value);
+    const std::optional<int> count = ParseNumber<int>(value, NumberForms::CommandLine);
     if (!count || *count < Lowest) {
         error = name + " takes a whole number from " + std::to_string(Lowest) + ", not \"" + value +
                 "\"";
@@ -117,7 +117,7 @@ bool SetCount(const std::string& name, const std::string& value, ParsedOptions& 
 
 bool SetMargin(const std::string&, const std::string& value, ParsedOptions& parsed,
                std::string& error) {
-    const std::optional<float> margin = ParseFiniteNumber<float>(value);
+    const std::optional<float> margin = ParseNumber<float>(value, NumberForms::CommandLine);
     if (!margin) {
         error = "--margin takes a number of dB, not \"" + value + "\"";
         return false;

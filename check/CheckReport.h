@@ -1,4 +1,4 @@
-// The report of a bench run for station software: one JSON object with the verdict, the exit
+// The report of a check run for station software: one JSON object with the verdict, the exit
 // status, the messages, the line, the cycles, the limits and, per axis and entry 5 to 31, the
 // levels seen and the judgement. packaging/man/sorvell-check.1 lists its fields.
 #pragma once

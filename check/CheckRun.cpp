@@ -25,8 +25,6 @@
 
 namespace {
 
-// The main window's timer period: a tick starts a cycle at most this often.
-constexpr std::int64_t TickPeriodMs = 50;
 // Spectrum entries written per axis to the spectra file: 0 (no bin) to 32 (DFT bin 31), every
 // entry the plots could draw; the Nyquist entry (33) is drawn nowhere and left out.
 constexpr int SpectraEntries = 33;
@@ -51,13 +49,13 @@ class RunMessages {
 
 constexpr const char* ListPortsHint = "sorvell-check --list-ports lists the ports present.";
 
-// The window's services as a bench run has them: nothing is ever asked. The first message box
+// The window's services as a check run has them: nothing is ever asked. The first message box
 // ends the run (its text is what the run reports), the Port Selection dialog ends it too, there are
 // no window messages to pump, and the profile is read through the run's own port choice and never
 // written.
-class BenchHost final : public ModuleHost {
+class CheckHost final : public ModuleHost {
   public:
-    explicit BenchHost(int portNumber) : portNumber_(portNumber) {}
+    explicit CheckHost(int portNumber) : portNumber_(portNumber) {}
 
     void MessageBox(const char* text) override { FailureBox(text, {}); }
     // The connection's boxes carry the device and the system's reason as their secondary text,
@@ -66,7 +64,7 @@ class BenchHost final : public ModuleHost {
         if (!failed_) {
             message_ = text;
             detail_ = detail;
-            // No dialog follows a bench run: the list of ports is the command's own.
+            // No dialog follows a check run: the list of ports is the command's own.
             if (detail_.ends_with(ChooseAdapterText)) {
                 detail_.replace(detail_.size() - std::strlen(ChooseAdapterText),
                                 std::strlen(ChooseAdapterText), ListPortsHint);
@@ -77,7 +75,8 @@ class BenchHost final : public ModuleHost {
     bool PumpOneMessage() override { return false; }
     // A failure ends the cycle at its next look, as closing the window would.
     bool MainWindowClosing() const override { return failed_; }
-    void InvalidateClient() override { ++completedCycles_; }
+    // Nothing is drawn: the run reads each cycle's spectra from the store.
+    void InvalidateClient() override {}
     void KillTimerAndClose() override { failed_ = true; }
     void DefaultProcessing() override {}
     void RunPortSelectionDialog(int& portNumber) override {
@@ -92,14 +91,13 @@ class BenchHost final : public ModuleHost {
         }
         return defaultValue;
     }
-    // The window's saved port belongs to the window; a bench run leaves it as it is.
+    // The window's saved port belongs to the window; a check run leaves it as it is.
     bool WriteProfileInt(const char*, const char*, int) override { return true; }
 
     bool Failed() const { return failed_; }
     bool PortSelection() const { return portSelection_; }
     const std::string& Message() const { return message_; }
     const std::string& Detail() const { return detail_; }
-    long long CompletedCycles() const { return completedCycles_; }
 
   private:
     int portNumber_;
@@ -107,7 +105,25 @@ class BenchHost final : public ModuleHost {
     bool portSelection_ = false;
     std::string message_;
     std::string detail_;
-    long long completedCycles_ = 0;
+};
+
+// The cycles of a run that completed. The cycle tells of each live one as it completes, and this
+// hands it on to the recording --record makes; the run tells of each recorded one (--from) it
+// has analysed.
+class CompletedCycles final : public CycleObserver {
+  public:
+    void CycleCompleted(const CycleBlocks& blocks) override {
+        ++count_;
+        if (recorder_ != nullptr) {
+            recorder_->CycleCompleted(blocks);
+        }
+    }
+    void HandOnTo(CycleObserver& recorder) { recorder_ = &recorder; }
+    long long Count() const { return count_; }
+
+  private:
+    long long count_ = 0;
+    CycleObserver* recorder_ = nullptr;
 };
 
 // A level in dB as the spectra file and the summary write it: four decimals.
@@ -227,12 +243,12 @@ int ChoosePort(const CheckOptions& options, int savedPort) {
 
 // One run against the module, once its files are open: the connection, the cycles paced as the
 // window's timer paces them, the judgement of each, and what is written at the end.
-class BenchRun {
+class CheckSession {
   public:
     // recording, when given, is judged instead of the module (--from).
-    BenchRun(const CheckOptions& options, int portNumber, const Recording* recording,
-             SpectrumStore& store, std::ofstream& spectra, const LimitsTable& mergeLimits,
-             ModuleClock& clock, RunMessages& messages)
+    CheckSession(const CheckOptions& options, int portNumber, const Recording* recording,
+                 SpectrumStore& store, std::ofstream& spectra, const LimitsTable& mergeLimits,
+                 ModuleClock& clock, RunMessages& messages)
         : options_(options),
           recording_(recording),
           store_(store),
@@ -249,7 +265,9 @@ class BenchRun {
           recorder_(clock, SORVELL_VERSION, [this](const std::string& why) {
               messages_.Say(why);
               recordingFailed_ = true;
-          }) {}
+          }) {
+        cycle_.SetObserver(&completed_);
+    }
 
     // Starts the recording --record asks for, once the module has answered (a run that cannot
     // reach it leaves an older recording of that name as it was); false, said, when its file
@@ -263,7 +281,7 @@ class BenchRun {
             messages_.Say(error);
             return false;
         }
-        cycle_.SetObserver(&recorder_);
+        completed_.HandOnTo(recorder_);
         return true;
     }
 
@@ -278,7 +296,6 @@ class BenchRun {
                 connection_.TearDown();
                 return CheckBadUsage;
             }
-            cycle_.acquisitionBusy = 0;
         }
         startMs_ = clock_.SteadyMs();
         const bool completed = recording_ != nullptr ? JudgeRecording() : RunCycles();
@@ -303,7 +320,7 @@ class BenchRun {
         report.portNumber = portNumber_;
         report.device = recording_ != nullptr ? std::string() : ComDevicePath(portNumber_);
         report.recording = options_.fromFile;
-        report.completedCycles = static_cast<int>(host_.CompletedCycles());
+        report.completedCycles = static_cast<int>(completed_.Count());
         if (startMs_ >= 0 && elapsedMs_ > 0) {
             report.seconds = static_cast<double>(elapsedMs_) / 1000.0;
         }
@@ -322,13 +339,13 @@ class BenchRun {
         int idleTicks = 0;
         for (int completed = 0; completed < TotalCycles();) {
             WaitForTick(nextTickMs);
-            const long long before = host_.CompletedCycles();
+            const long long before = completed_.Count();
             cycle_.OnTimer(host_, connection_, store_, clock_);
             if (host_.Failed()) {
                 ModuleFailed();
                 return false;
             }
-            if (host_.CompletedCycles() == before) {
+            if (completed_.Count() == before) {
                 if (++idleTicks >= IdleTickLimit) {
                     messages_.Say(portName_ + ": no cycle completed in " +
                                   std::to_string(IdleTickLimit) + " ticks");
@@ -350,6 +367,7 @@ class BenchRun {
                 (block.axis == 'X' ? blocks.x : blocks.y) = block.samples;
             }
             cycle_.AnalyseRecordedCycle(blocks, host_, store_);
+            completed_.CycleCompleted(blocks);
             RecordCycle(++completed);
         }
         return true;
@@ -388,7 +406,7 @@ class BenchRun {
         }
         // As the window's timer: the next tick is a period after this one, or at once when the
         // cycle took longer.
-        nextTickMs = std::max(nextTickMs + TickPeriodMs, clock_.SteadyMs());
+        nextTickMs = std::max(nextTickMs + AcquisitionPeriodMs, clock_.SteadyMs());
     }
 
     void RecordCycle(int completed) {
@@ -418,7 +436,7 @@ class BenchRun {
         messages_.Say(portName_ + ": " +
                       (host_.PortSelection()
                            ? "the module cannot be reached"
-                           : "the line failed after " + std::to_string(host_.CompletedCycles()) +
+                           : "the line failed after " + std::to_string(completed_.Count()) +
                                  " completed cycles"));
         return CheckModuleFailed;
     }
@@ -477,8 +495,10 @@ class BenchRun {
     RunMessages& messages_;
     const int portNumber_;
     const std::string portName_;
-    BenchHost host_;
+    CheckHost host_;
     ModuleConnection connection_;
+    // Told of every cycle by cycle_, so made before it.
+    CompletedCycles completed_;
     AcquisitionCycle cycle_;
     SpectrumJudge judge_;
     LevelRanges ranges_;
@@ -559,9 +579,9 @@ int RunCheck(const CheckOptions& given, int savedPort, ModuleClock& clock, std::
     auto store = std::make_unique<SpectrumStore>();
     auto mergeLimits = std::make_unique<LimitsTable>();
     std::ofstream spectra;
-    BenchRun run(options, ChoosePort(options, savedPort),
-                 options.fromFile.empty() ? nullptr : recording.get(), *store, spectra,
-                 *mergeLimits, clock, messages);
+    CheckSession run(options, ChoosePort(options, savedPort),
+                     options.fromFile.empty() ? nullptr : recording.get(), *store, spectra,
+                     *mergeLimits, clock, messages);
     int status = CheckBadUsage;
     if (recordingRead && Prepare(options, *store, *mergeLimits, spectra, messages, report)) {
         status = run.Run(out);

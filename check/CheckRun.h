@@ -1,4 +1,4 @@
-// A bench run of sorvell-check: the program's connection and acquisition cycle without a window.
+// A run of sorvell-check: the program's connection and acquisition cycle without a window.
 #pragma once
 
 #include <ostream>

@@ -1,4 +1,4 @@
-// What a bench run learns from a good part: the lowest and highest level that every entry 0 to 31
+// What a check run learns from a good part: the lowest and highest level that every entry 0 to 31
 // of both axes reached over the judged cycles, and limits set around them.
 #pragma once
 

@@ -1,5 +1,5 @@
 // Judges the spectra in the store against their limits by running the plots' own paint on a
-// canvas that draws nothing, so that a bench run decides and latches exactly as the window does.
+// canvas that draws nothing, so that a check run decides and latches exactly as the window does.
 #pragma once
 
 #include <array>

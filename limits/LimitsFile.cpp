@@ -30,17 +30,6 @@ std::string Quoted(std::string_view field) {
     return text;
 }
 
-std::optional<double> ParseDb(std::string_view field) {
-    // from_chars takes no leading '+', which people write in front of positive levels.
-    if (field.starts_with('+')) {
-        field.remove_prefix(1);
-        if (field.starts_with('+') || field.starts_with('-')) {
-            return std::nullopt;
-        }
-    }
-    return ParseFiniteNumber<double>(field);
-}
-
 void AppendDb(std::string& out, double value) {
     char buffer[64];
     const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -95,9 +84,9 @@ std::optional<LimitsRow> ReadRow(std::string_view line, std::string& what) {
         return std::nullopt;
     }
     const std::string_view axis = fields[0];
-    const std::optional<int> entry = ParseNumberText<int>(fields[1]);
-    const std::optional<double> maxDb = ParseDb(fields[2]);
-    const std::optional<double> minDb = ParseDb(fields[3]);
+    const std::optional<int> entry = ParseNumber<int>(fields[1], NumberForms::Exact);
+    const std::optional<double> maxDb = ParseNumber<double>(fields[2], NumberForms::LimitsLevel);
+    const std::optional<double> minDb = ParseNumber<double>(fields[3], NumberForms::LimitsLevel);
     if (axis != "X" && axis != "Y") {
         what = "unknown axis " + Quoted(axis) + " (X or Y)";
     } else if (!entry || *entry < 0 || *entry >= LimitsFileEntries) {

@@ -20,19 +20,6 @@ constexpr char CommandAxisY = '1';
 // Entries of a spectrum that one cycle writes.
 constexpr int CycleEntries = 64;
 
-// Holds the busy flag at 1 for as long as a cycle runs (message boxes and the Port Selection
-// dialog included), and puts it back to 0 on every way out.
-class BusyFlag {
-  public:
-    explicit BusyFlag(int& flag) : flag_(flag) { flag_ = 1; }
-    ~BusyFlag() { flag_ = 0; }
-    BusyFlag(const BusyFlag&) = delete;
-    BusyFlag& operator=(const BusyFlag&) = delete;
-
-  private:
-    int& flag_;
-};
-
 }  // namespace
 
 struct AcquisitionCycle::Buffers {
@@ -67,12 +54,12 @@ void AcquisitionCycle::OnTimer(ModuleHost& host, ModuleConnection& connection, S
         host.KillTimerAndClose();
         return;
     }
-    if (acquisitionBusy == 1) {
+    if (busy_.IsSet()) {
         return;
     }
     bool completed = false;
     {
-        const BusyFlag busy(acquisitionBusy);
+        const BusyFlag::Hold busy(busy_);
         completed = ReconnectIfPending(host, connection) && connection.Link() != nullptr &&
                     RunCycle(host, connection, store, clock);
     }

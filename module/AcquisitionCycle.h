@@ -11,6 +11,9 @@ class CComLink;
 class ModuleConnection;
 struct AveragingState;
 
+// A cycle starts at most this often: the period of the window's timer, and the pace at which
+// sorvell-check ticks the cycle as that timer would.
+inline constexpr int AcquisitionPeriodMs = 50;
 // Samples per block that the module is asked for.
 inline constexpr int BlockSampleCount = 64;
 // Volts per sample step: the double nearest to 3.1 / 255, so 255 is 3.1 V.
@@ -68,8 +71,8 @@ class AcquisitionCycle {
     void OnTimer(ModuleHost& host, ModuleConnection& connection, SpectrumStore& store,
                  ModuleClock& clock);
 
-    // 1 while a cycle runs (also while its message boxes are open), else 0.
-    int acquisitionBusy = 0;
+    // Whether a cycle is running (also while its message boxes are open).
+    bool Busy() const { return busy_.IsSet(); }
 
     // Set by a timeout: the module stopped answering, so the next tick connects afresh before
     // it asks for samples.
@@ -95,6 +98,27 @@ class AcquisitionCycle {
     // Everything a cycle works on; one heap block made once, at construction.
     struct Buffers;
 
+    // Set for as long as a cycle runs (message boxes and the Port Selection dialog included), so
+    // that a tick dispatched meanwhile returns at once. Only a Hold writes it, and a Hold clears
+    // it again on every way out of the cycle, so outside a cycle it is always clear.
+    class BusyFlag {
+      public:
+        class Hold {
+          public:
+            explicit Hold(BusyFlag& flag) : flag_(flag) { flag_.set_ = true; }
+            ~Hold() { flag_.set_ = false; }
+            Hold(const Hold&) = delete;
+            Hold& operator=(const Hold&) = delete;
+
+          private:
+            BusyFlag& flag_;
+        };
+        bool IsSet() const { return set_; }
+
+      private:
+        bool set_ = false;
+    };
+
     // Connects afresh when a timeout asked for it; false when that failed.
     bool ReconnectIfPending(ModuleHost& host, ModuleConnection& connection);
     // The cycle of both axes over a link that is up; true when both spectra reached the store.
@@ -115,6 +139,7 @@ class AcquisitionCycle {
     void Abandon(Outcome outcome, ModuleHost& host, ModuleConnection& connection);
 
     std::unique_ptr<Buffers> buffers_;
+    BusyFlag busy_;
     // Whether the module was asked for a block and not yet told to stop.
     bool moduleStreaming_ = false;
     CycleObserver* observer_ = nullptr;

@@ -7,10 +7,6 @@ TavrekModule::TavrekModule(SpectrumStore& store, ModuleClock& clock)
 
 TavrekModule::~TavrekModule() = default;
 
-void TavrekModule::ClearBusy() {
-    cycle_.acquisitionBusy = 0;
-}
-
 void TavrekModule::ConnectAtStartup(ModuleHost& host) {
     connection_.ConnectAtStartup(host);
 }

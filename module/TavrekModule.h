@@ -13,7 +13,6 @@ class TavrekModule final : public ModuleSession {
     TavrekModule(SpectrumStore& store, ModuleClock& clock);
     ~TavrekModule() override;
 
-    void ClearBusy() override;
     void ConnectAtStartup(ModuleHost& host) override;
     void OnTimer(ModuleHost& host) override;
     void SetCycleObserver(CycleObserver* observer) override { cycle_.SetObserver(observer); }

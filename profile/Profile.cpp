@@ -29,24 +29,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// A value as a signed integer, as the dialogs read their integer edits: blanks around it and one
-// leading '+' are accepted, anything else after the digits is not.
-std::optional<int> ParseProfileInt(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text.front() == '-') {
-            return std::nullopt;
-        }
-    }
-    return ParseNumberText<int>(text);
-}
-
 bool AllDigits(std::string_view text) {
     for (const char c : text) {
         if (c < '0' || c > '9') {
@@ -149,7 +131,7 @@ int Profile::GetInt(const char* section, const char* entry, int defaultValue) co
     if (!value) {
         return defaultValue;
     }
-    const std::optional<int> number = ParseProfileInt(*value);
+    const std::optional<int> number = ParseNumber<int>(*value, NumberForms::ProfileValue);
     return number ? *number : defaultValue;
 }
 
@@ -227,7 +209,7 @@ std::vector<Profile::PortMapping> Profile::ReadPortMappings(
     for (const auto& [name, path] : ProfileSectionEntries(contents.bytes, PortsSection)) {
         std::optional<int> number;
         if (StartsWithCom(name) && AllDigits(std::string_view(name).substr(3))) {
-            number = ParseNumberText<int>(std::string_view(name).substr(3));
+            number = ParseNumber<int>(std::string_view(name).substr(3), NumberForms::Exact);
         }
         if (!number) {
             warnings.push_back("[Ports] " + name +

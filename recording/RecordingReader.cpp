@@ -4,9 +4,9 @@
 
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 
+#include "NumberText.h"
 #include "Recording.h"
 
 namespace {
@@ -23,18 +23,13 @@ std::string Quoted(std::string_view field) {
     return "\"" + std::string(field.substr(0, Shown)) + "...\"";
 }
 
-// A whole number written as digits only (no sign, no blanks, no decimals), or -1.
+// A whole number written as digits only (no sign, no blanks, no decimals) and at most 18 of them,
+// or -1.
 long long WholeNumber(std::string_view text) {
-    if (text.empty() || text.size() > 18) {
+    if (text.size() > 18) {
         return -1;
     }
-    long long value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc{} || ptr != end || text.front() == '-' || text.front() == '+') {
-        return -1;
-    }
-    return value;
+    return ParseNumber<long long>(text, NumberForms::RecordingField).value_or(-1);
 }
 
 // Reads a recording line by line, checking each row and that every cycle holds one row of each

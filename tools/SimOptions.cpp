@@ -10,6 +10,9 @@
 
 namespace {
 
+// The simulator's numbers are read as the C library reads them (white space before, a '+',
+// hexadecimal fractions, a value too small for a double refused), which the scripts and people
+// driving it may rely on; none of the program's own forms (NumberText.h) reads that way.
 bool ParseDouble(const std::string& text, double* value) {
     if (text.empty()) {
         return false;
@@ -24,6 +27,7 @@ bool ParseDouble(const std::string& text, double* value) {
     return true;
 }
 
+// As strtoll reads a decimal number, but never after a space or with a '+' in front.
 bool ParseInt(const std::string& text, long long low, long long high, long long* value) {
     if (text.empty() || text[0] == ' ' || text[0] == '+') {
         return false;

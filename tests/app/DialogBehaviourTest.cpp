@@ -51,7 +51,7 @@ TEST_F(DialogTest, InitialisationRunsInItsOrderBeforeTheWindowShows) {
     session_.onTimer = [&](ModuleHost& host) { host.KillTimerAndClose(); };
     const int result = dialog_.DoModal();
 
-    EXPECT_EQ(session_.calls, (std::vector<std::string>{"ClearBusy", "ConnectAtStartup"}));
+    EXPECT_EQ(session_.calls, (std::vector<std::string>{"ConnectAtStartup"}));
     EXPECT_FALSE(visibleAtConnect);
     EXPECT_FALSE(timerAtConnect);
     EXPECT_EQ(limitAtConnect, 15.0);

@@ -25,7 +25,6 @@
 
 class FakeSession final : public ModuleSession {
   public:
-    void ClearBusy() override { calls.push_back("ClearBusy"); }
     void ConnectAtStartup(ModuleHost& host) override {
         calls.push_back("ConnectAtStartup");
         if (onConnect) {

@@ -130,11 +130,10 @@ class Watcher {
 class HookedSession final : public ModuleSession {
   public:
     explicit HookedSession(TavrekModule& inner) : inner_(inner) {}
-    void ClearBusy() override { inner_.ClearBusy(); }
     void ConnectAtStartup(ModuleHost& host) override { inner_.ConnectAtStartup(host); }
     void OnTimer(ModuleHost& host) override {
         if (beforeTick) {
-            beforeTick(inner_.Acquisition().acquisitionBusy == 1);
+            beforeTick(inner_.Acquisition().Busy());
         }
         inner_.OnTimer(host);
     }

@@ -84,7 +84,6 @@ class MeasuringHost final : public ModuleHost {
 class MeasuringSession final : public ModuleSession {
   public:
     explicit MeasuringSession(TavrekModule& inner) : inner_(inner) {}
-    void ClearBusy() override { inner_.ClearBusy(); }
     void ConnectAtStartup(ModuleHost& host) override {
         MeasuringHost measuring(host);
         inner_.ConnectAtStartup(measuring);

@@ -63,12 +63,11 @@ int LoudestDrawnBin(const SpectrumArray& levels) {
 
 class AcquisitionSimTest : public SimulatorTest {
   protected:
-    // Connects as the program does at start-up and clears the busy flag.
+    // Connects as the program does at start-up.
     void Connect(const SimConfig& config) {
         StartSim(config);
         host.profile[FakeHost::Key(Profile::AppSection, Profile::ComPortEntry)] = SimComNumber;
         module.ConnectAtStartup(host);
-        module.ClearBusy();
         ASSERT_TRUE(host.messages.empty());
         ASSERT_TRUE(Sim().WaitForReceived(6, 2000ms));
         store.FillDefaults();
@@ -157,7 +156,7 @@ TEST_F(AcquisitionSimTest, SilentModuleTimesOutAndTheNextCycleCompletes) {
     // "8" went to the module before the message appeared.
     EXPECT_EQ(ReceivedSince(before).substr(0, sentBeforeMessage - before), "088");
     EXPECT_EQ(store.shownX, shownX);
-    EXPECT_EQ(module.Acquisition().acquisitionBusy, 0);
+    EXPECT_FALSE(module.Acquisition().Busy());
     EXPECT_EQ(host.defaultProcessing, 1);
 
     // Once the module has woken up the next tick connects afresh, then completes its cycle.
@@ -254,7 +253,7 @@ TEST_F(AcquisitionSimTest, HungUpLineTimesOutThenAsksForAnotherPort) {
     EXPECT_EQ(host.dialogShown, (std::vector<int>{SimComNumber}));
     module.OnTimer(host);
     EXPECT_EQ(host.closes, 1);
-    EXPECT_EQ(module.Acquisition().acquisitionBusy, 0);
+    EXPECT_FALSE(module.Acquisition().Busy());
 }
 
 }  // namespace

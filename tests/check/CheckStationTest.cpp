@@ -78,7 +78,7 @@ struct ReportedEntry {
     std::optional<double> latched;
 };
 
-class BenchRunTest : public ::testing::Test {
+class CheckStationTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.Create("sorvell-bench"));
@@ -159,7 +159,7 @@ double LowerAround(double lowest, double margin) {
 
 // Limits learned from one part at the default margin pass the same part under other noise, and a
 // tone 10 dB louder fails, naming its axis and entry. The report mirrors what was printed.
-TEST_F(BenchRunTest, LimitsLearnedFromOnePartPassItUnderOtherNoiseAndCatchALouderTone) {
+TEST_F(CheckStationTest, LimitsLearnedFromOnePartPassItUnderOtherNoiseAndCatchALouderTone) {
     StartModule(NoisyPart(1));
     // The levels of entries that hold only noise wander by some 5 dB over a run, and a run now
     // and then dips below what the learning run saw: learning over a longer run sees more of
@@ -262,7 +262,7 @@ TEST_F(BenchRunTest, LimitsLearnedFromOnePartPassItUnderOtherNoiseAndCatchALoude
 
 // Three good parts, one run each: the first learns, the next two widen with --merge, and the
 // file then holds limits around every run's range.
-TEST_F(BenchRunTest, MergedLimitsCoverEveryPartsRange) {
+TEST_F(CheckStationTest, MergedLimitsCoverEveryPartsRange) {
     std::vector<std::map<std::string, ReportedEntry>> runs;
     for (std::uint64_t seed : {21, 22, 23}) {
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -343,7 +343,7 @@ TEST(LearnedLimitsTest, HoldEveryLevelTakenAndWidenOnlyWhatTheFileLists) {
 
 // The module cannot be reached: the window's message, then the device and the system's reason,
 // one line each, exit 3, and a report that says as much.
-TEST_F(BenchRunTest, AnUnreachableDeviceIsNamedWithItsReasonInTheOutputAndTheReport) {
+TEST_F(CheckStationTest, AnUnreachableDeviceIsNamedWithItsReasonInTheOutputAndTheReport) {
     const std::string device = Path("no-such-device");
     const RunResult run = Run({"--device", device, "--report", Path("report.json")});
     EXPECT_EQ(run.status, CheckModuleFailed);
@@ -400,7 +400,7 @@ TEST_F(BenchRunTest, AnUnreachableDeviceIsNamedWithItsReasonInTheOutputAndTheRep
 
 // Bad input is answered with a message and exit 2, before the module is touched, and leaves no
 // file changed or half written.
-TEST_F(BenchRunTest, BadMergeAndReportFilesExitTwoAndLeaveFilesAsTheyWere) {
+TEST_F(CheckStationTest, BadMergeAndReportFilesExitTwoAndLeaveFilesAsTheyWere) {
     const std::string device = Path("no-such-device");
     RunResult run = Run({"--device", device, "--merge"});
     EXPECT_EQ(run.status, CheckBadUsage);
@@ -452,7 +452,7 @@ TEST_F(BenchRunTest, BadMergeAndReportFilesExitTwoAndLeaveFilesAsTheyWere) {
 
 // A recording keeps what the module sent: judged from the file, and replayed by the simulator to a
 // live run, it gives the same levels as the run that recorded it, cycle for cycle.
-TEST_F(BenchRunTest, ARecordedRunJudgedFromItsFileOrReplayedGivesTheSameSpectra) {
+TEST_F(CheckStationTest, ARecordedRunJudgedFromItsFileOrReplayedGivesTheSameSpectra) {
     StartModule(NoisyPart(5));
     const std::vector<std::string> cycles = {"--warm-up", "3", "--cycles", "12"};
     std::vector<std::string> args = cycles;
@@ -480,6 +480,9 @@ TEST_F(BenchRunTest, ARecordedRunJudgedFromItsFileOrReplayedGivesTheSameSpectra)
     EXPECT_EQ(fromFile["recording"].String(), Path("part.csv"));
     EXPECT_TRUE(fromFile["device"].IsNull());
     EXPECT_EQ(fromFile["cycles"]["judged"].Number(), 12);
+    // Recording or judging a recording, the run counts every cycle, warm-up included.
+    EXPECT_EQ(ReadReport(Path("live.json"))["cycles"]["completed"].Number(), 15);
+    EXPECT_EQ(fromFile["cycles"]["completed"].Number(), 15);
     const auto liveEntries = Entries(ReadReport(Path("live.json")));
     const auto judgedEntries = Entries(fromFile);
     ASSERT_EQ(judgedEntries.size(), liveEntries.size());
@@ -506,7 +509,7 @@ TEST_F(BenchRunTest, ARecordedRunJudgedFromItsFileOrReplayedGivesTheSameSpectra)
 
 // A bad recording is refused with where and why, nothing judged; one cut short is judged up to its
 // last whole cycle with a warning; too few cycles for what is asked is said.
-TEST_F(BenchRunTest, ABadRecordingIsRefusedAndACutOneIsJudgedUpToItsLastWholeCycle) {
+TEST_F(CheckStationTest, ABadRecordingIsRefusedAndACutOneIsJudgedUpToItsLastWholeCycle) {
     StartModule(NoisyPart(2));
     ASSERT_EQ(RunOnModule({"--warm-up", "1", "--cycles", "3", "--record", Path("r.csv")}).status,
               CheckPassed);
@@ -539,6 +542,7 @@ TEST_F(BenchRunTest, ABadRecordingIsRefusedAndACutOneIsJudgedUpToItsLastWholeCyc
               std::string::npos)
         << run.out;
     EXPECT_TRUE(ReadReport(Path("one.json"))["cycles"]["seconds"].IsNull());
+    EXPECT_EQ(ReadReport(Path("one.json"))["cycles"]["completed"].Number(), 1);
     run = Run({"--from", Path("r.csv"), "--warm-up", "2", "--cycles", "3"});
     EXPECT_EQ(run.status, CheckBadUsage);
     EXPECT_EQ(run.err, "sorvell-check: " + Path("r.csv") +
@@ -562,7 +566,7 @@ TEST_F(BenchRunTest, ABadRecordingIsRefusedAndACutOneIsJudgedUpToItsLastWholeCyc
     EXPECT_EQ(ReadText(Path("r.csv")), whole);
 }
 
-TEST_F(BenchRunTest, VersionIsTheProjects) {
+TEST_F(CheckStationTest, VersionIsTheProjects) {
     const RunResult run = Run({"--version"});
     EXPECT_EQ(run.status, CheckPassed);
     EXPECT_EQ(run.out, "sorvell-check " SORVELL_VERSION "\n");
