@@ -64,14 +64,11 @@ class CheckHost final : public ModuleHost {
         if (!failed_) {
             message_ = text;
             detail_ = detail;
-            // No dialog follows a check run: the list of ports is the command's own.
-            if (detail_.ends_with(ChooseAdapterText)) {
-                detail_.replace(detail_.size() - std::strlen(ChooseAdapterText),
-                                std::strlen(ChooseAdapterText), ListPortsHint);
-            }
         }
         failed_ = true;
     }
+    // No dialog follows a check run: the list of ports is the command's own.
+    std::string_view OtherDeviceHint() const override { return ListPortsHint; }
     bool PumpOneMessage() override { return false; }
     // A failure ends the cycle at its next look, as closing the window would.
     bool MainWindowClosing() const override { return failed_; }

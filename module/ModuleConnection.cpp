@@ -83,7 +83,7 @@ int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
     OpenedComPort opened = OpenComPort(number, InputQueueSize, OutputQueueSize);
     // Only COM1..COM16 get a port; a link over a missing port would have nothing to talk to.
     if (!opened.port) {
-        host.FailureBox(OpenFailedText, opened.FailureDetail(ChooseAdapterText));
+        host.FailureBox(OpenFailedText, opened.FailureDetail(host.OtherDeviceHint()));
         return ConnectOpenFailed;
     }
     modulePort = std::move(opened.port);
@@ -91,7 +91,7 @@ int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
 
     std::uint16_t lineFlags = 0;
     if (moduleLink->TakeLineErrors(&lineFlags) != 0) {
-        host.FailureBox(OpenFailedText, opened.FailureDetail(ChooseAdapterText));
+        host.FailureBox(OpenFailedText, opened.FailureDetail(host.OtherDeviceHint()));
         return ConnectOpenFailed;
     }
 

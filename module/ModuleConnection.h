@@ -10,10 +10,6 @@ class CLineSettings;
 
 // portNumber value meaning that the user asked to terminate the program.
 inline constexpr int TerminatePortNumber = 1000;
-// How to reach another device when the COM number names none, ending a failure box's detail: the
-// Port Selection dialog that follows lists the ports present.
-inline constexpr const char* ChooseAdapterText =
-    "Choose your adapter in the list of the next dialog.";
 
 // Size of the scratch buffer that connecting drains into and reads the module's answer into.
 inline constexpr int ConnectScratchSize = 32;

@@ -3,6 +3,12 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
+
+// How to reach another device when the COM number names none, ending a failure box's detail: in
+// the window, the Port Selection dialog that follows lists the ports present.
+inline constexpr const char* ChooseAdapterText =
+    "Choose your adapter in the list of the next dialog.";
 
 // The windowing services that connection and acquisition need of the main dialog. The dialog
 // implements it on Qt; tests implement it with fakes.
@@ -15,6 +21,9 @@ class ModuleHost {
     // A failure box of the connection: text as its main text and detail (the device and the
     // system's reason) as its secondary text. A host without room for it shows the text alone.
     virtual void FailureBox(const char* text, const std::string& /*detail*/) { MessageBox(text); }
+    // How the user reaches another device, ending the detail of a failure box whose COM number
+    // names no usable device: the host says it, since only it knows what comes next.
+    virtual std::string_view OtherDeviceHint() const { return ChooseAdapterText; }
     // Takes at most one pending window message and dispatches it (paint, mouse, buttons,
     // timer ticks). Answers whether one was taken.
     virtual bool PumpOneMessage() = 0;
