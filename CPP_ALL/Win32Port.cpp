@@ -67,8 +67,15 @@ CWin32Port::CWin32Port(int index, unsigned rxSize, unsigned txSize, int deferOpe
     rtsState = 1;
     breakState = 0;
     Open(index);
+    // DTR and RTS are raised in the port's settings either way. Without a device the calls that
+    // raise them fail on no handle; the open's own error stays the last one, so that the owner
+    // can tell why the port could not be opened.
+    const DWORD openError = GetLastError();
     LineControl(LINE_DTR, 1);
     LineControl(LINE_RTS, 1);
+    if (device == INVALID_HANDLE_VALUE) {
+        SetLastError(openError);
+    }
 }
 
 CWin32Port::~CWin32Port() {

@@ -11,32 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "SerialCalls.h"
 #include "SerialMapping.h"
 #include "WinSerial.h"
-
-enum class SerialCall {
-    CreateFile,
-    CloseHandle,
-    SetupComm,
-    GetCommState,
-    SetCommState,
-    SetCommTimeouts,
-    GetCommMask,
-    SetCommMask,
-    WaitCommEvent,
-    EscapeCommFunction,
-    GetCommModemStatus,
-    ClearCommError,
-    SetCommBreak,
-    ClearCommBreak,
-    ReadFile,
-    WriteFile,
-    GetOverlappedResult,
-    PurgeComm,
-    TransmitCommChar,
-};
-
-inline constexpr int SERIAL_CALL_COUNT = static_cast<int>(SerialCall::TransmitCommChar) + 1;
 
 class SerialSeam {
   public:

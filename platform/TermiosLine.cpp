@@ -140,12 +140,3 @@ int ReadTerminalLine(int fd, TerminalLine& line) {
     line.xoffChar = static_cast<char>(tio.c_cc[VSTOP]);
     return 0;
 }
-
-bool GetTerminalSpeed(int fd, unsigned& baud) {
-    struct termios2 tio {};
-    if (ioctl(fd, TCGETS2, &tio) != 0) {
-        return false;
-    }
-    baud = tio.c_ospeed;
-    return true;
-}

@@ -41,7 +41,3 @@ int RestoreTerminalState(int fd, const TerminalState& state);
 
 // Reads the terminal's present line settings. Returns 0 or an errno value.
 int ReadTerminalLine(int fd, TerminalLine& line);
-
-// The output baud rate in force on a terminal; on the master side of a pseudo-terminal this is
-// the rate that the slave side set. Returns false when the rate cannot be read.
-bool GetTerminalSpeed(int fd, unsigned& baud);

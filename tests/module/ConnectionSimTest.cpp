@@ -154,6 +154,16 @@ TEST_F(ConnectionSimTest, PortThatCannotBeOpenedGivesResultOne) {
     EXPECT_EQ(connection.Settings(), nullptr);
 }
 
+TEST_F(ConnectionSimTest, ADeviceThatOpensButIsNoTerminalIsNamedAsNoSerialDevice) {
+    // Reachable and ours to open, so the reason comes from the open itself, not a guess.
+    SetComDevicePath(SimComNumber, "/dev/null");
+    EXPECT_EQ(connection.ConnectModule(host, SimComNumber), 1);
+    EXPECT_EQ(host.messages, (std::vector<std::string>{OpenFailed}));
+    EXPECT_EQ(host.details,
+              (std::vector<std::string>{"Device: /dev/null (COM" + std::to_string(SimComNumber) +
+                                        ")\nNot a serial device."}));
+}
+
 TEST_F(ConnectionSimTest, ANumberThatIsNoComNumberPointsToTheListOfAdapters) {
     EXPECT_EQ(connection.ConnectModule(host, 0), 1);
     EXPECT_EQ(host.details, (std::vector<std::string>{"COM0 is no port: numbers run from 1 to 16. "

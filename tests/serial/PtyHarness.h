@@ -12,7 +12,7 @@
 #include <string>
 
 #include "ComDeviceMap.h"
-#include "TermiosLine.h"
+#include "PtyLineSpeed.h"
 #include "WaitUntil.h"
 
 class PtyPair {
@@ -70,7 +70,7 @@ class PtyPair {
     // The line speed that the near end set, read on the far end.
     unsigned Speed() const {
         unsigned baud = 0;
-        GetTerminalSpeed(master_, baud);
+        ReadHostLineSpeed(master_, &baud);
         return baud;
     }
 

@@ -626,6 +626,42 @@ TEST_F(Win32PortTest, OpenFailuresAreRecorded) {
     EXPECT_EQ(PortOpenCount[kIndex], 0);
 }
 
+TEST_F(Win32PortTest, AFailedOpenLeavesItsOwnErrorAsTheLastError) {
+    // The owner asks GetLastError why the port could not be opened, after the constructor has
+    // also raised DTR and RTS in the port's settings.
+    HANDLE holder = CreateFileA("\\\\.\\COM7", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    {
+        SetLastError(ERROR_SUCCESS);
+        CWin32Port held(kIndex, 4096, 2048, 0);  // another handle has the device
+        EXPECT_EQ(held.PendingError(), COM_ERR_FAILED);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+    ASSERT_TRUE(CloseHandle(holder));
+
+    const std::pair<std::string, DWORD> devices[] = {
+        {"/dev/null", ERROR_INVALID_FUNCTION},  // opens, but is no terminal
+        {"/nonexistent/tty", ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto& [path, error] : devices) {
+        SetComDevicePath(kCom, path);
+        SetLastError(ERROR_SUCCESS);
+        CWin32Port port(kIndex, 4096, 2048, 0);
+        EXPECT_EQ(port.PendingError(), COM_ERR_FAILED) << path;
+        EXPECT_EQ(GetLastError(), error) << path;
+        EXPECT_EQ(port.LineControl(LINE_DTR, -1), 1) << path;
+        EXPECT_EQ(port.LineControl(LINE_RTS, -1), 1) << path;
+    }
+    SetComDevicePath(kCom, pty.slavePath());
+
+    SerialSeam::FailCall(SerialCall::CreateFile, ERROR_SHARING_VIOLATION, 1);
+    SetLastError(ERROR_SUCCESS);
+    CWin32Port refused(kIndex, 4096, 2048, 0);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(PortOpenCount[kIndex], 0);
+}
+
 TEST_F(Win32PortTest, RefusedAndFailedPortsLeaveNoDescriptorBehind) {
     const int before = OpenDescriptors();
     {
