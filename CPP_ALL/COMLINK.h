@@ -99,8 +99,8 @@ static_assert(sizeof(PackedLineStatus) == 4);
 // Receives one NUL-terminated status line; its result is not used.
 using StatusLineSink = int (*)(const char* line);
 
-// One open counter per port index, all 0 at program start. The program uses indices 0 to 15;
-// indices outside the table name no device.
+// One open counter per port index, all 0 at program start. The program uses the indices of its COM
+// range (the COM number less one); indices outside the table name no device.
 inline constexpr int PORT_INDEX_COUNT = 256;
 extern std::uint16_t PortOpenCount[PORT_INDEX_COUNT];
 

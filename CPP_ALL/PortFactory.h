@@ -14,7 +14,9 @@ struct OpenedComPort {
     // Null for a number outside 1..HighestComNumber, which names no device to open.
     std::unique_ptr<CComPort> port;
     int comNumber = 0;
-    // The serial layer's last error right after the open; 0 when the open set none.
+    // The serial layer's last error right after the open: what refused it when the port has no
+    // device; after a good open it may hold what a later step of the constructor met (modem
+    // lines a device does not have), so it is read only when the port reports the open failed.
     std::uint32_t openError = 0;
 
     // Why the port cannot be used, starting with its device line; where another device has to

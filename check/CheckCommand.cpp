@@ -2,7 +2,6 @@
 
 #include "CheckRun.h"
 #include "ListSerialPorts.h"
-#include "ModuleConnection.h"
 #include "Profile.h"
 #include "SystemClock.h"
 #include "SystemPortListSource.h"

@@ -81,7 +81,8 @@ int ModuleConnection::ConnectModule(ModuleHost& host, int number) {
     TearDown();
 
     OpenedComPort opened = OpenComPort(number, InputQueueSize, OutputQueueSize);
-    // Only COM1..COM16 get a port; a link over a missing port would have nothing to talk to.
+    // Only the COM range gets a port (OpenComPort); a link over a missing port would have nothing
+    // to talk to.
     if (!opened.port) {
         host.FailureBox(OpenFailedText, opened.FailureDetail(host.OtherDeviceHint()));
         return ConnectOpenFailed;

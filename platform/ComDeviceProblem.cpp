@@ -59,8 +59,13 @@ std::string DescribeComDeviceProblem(int comNumber, std::uint32_t openError,
         return detail + "Not a serial device" + ending;
     }
 
-    // The device is there and ours to open: another program holding it is the usual cause, and
-    // the serial layer's error is no more specific than that.
+    // A character device that opens but is no terminal (/dev/null, a printer): another device has
+    // to be chosen, as for anything else at the path that is no serial device.
+    if (openError == ERROR_INVALID_FUNCTION) {
+        return detail + "Not a serial device" + ending;
+    }
+    // The device is there and ours to open: another program holding it is the usual cause when
+    // the serial layer says no more than that it was refused.
     if (openError == ERROR_SUCCESS || openError == ERROR_ACCESS_DENIED ||
         openError == ERROR_INVALID_HANDLE) {
         return detail + "It may be in use by another program.";

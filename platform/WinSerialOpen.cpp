@@ -7,13 +7,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "ComDeviceMap.h"
+#include "NumberText.h"
 #include "TermiosLine.h"
 #include "UniqueFd.h"
 #include "WinSerialDevices.h"
@@ -40,12 +41,11 @@ int ComNumber(const char* name) {
     if (*name < '1' || *name > '9') {
         return 0;
     }
-    char* end = nullptr;
-    const long number = std::strtol(name, &end, 10);
-    if (*end != '\0' || number <= 0 || number > 100000) {
+    const std::optional<long> number = ParseNumber<long>(name, NumberForms::Exact);
+    if (!number || *number > 100000) {
         return 0;
     }
-    return static_cast<int>(number);
+    return static_cast<int>(*number);
 }
 
 DCB DcbFromLine(const TerminalLine& line) {

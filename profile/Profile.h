@@ -66,8 +66,8 @@ class Profile {
         int comNumber = 0;
         std::string devicePath;
     };
-    // The [Ports] section ("COM3=/dev/ttyUSB0"). Entries whose key is not COM1 to COM16 or whose
-    // path is empty are left out, each with a line in warnings.
+    // The [Ports] section ("COM3=/dev/ttyUSB0"). Entries whose key is no COM number of the COM
+    // range (HighestComNumber) or whose path is empty are left out, each with a line in warnings.
     std::vector<PortMapping> ReadPortMappings(std::vector<std::string>& warnings) const;
 
   private:

@@ -161,7 +161,7 @@ TEST_F(ConnectionSimTest, ADeviceThatOpensButIsNoTerminalIsNamedAsNoSerialDevice
     EXPECT_EQ(host.messages, (std::vector<std::string>{OpenFailed}));
     EXPECT_EQ(host.details,
               (std::vector<std::string>{"Device: /dev/null (COM" + std::to_string(SimComNumber) +
-                                        ")\nNot a serial device."}));
+                                        ")\nNot a serial device. " + ChooseAdapterText}));
 }
 
 TEST_F(ConnectionSimTest, ANumberThatIsNoComNumberPointsToTheListOfAdapters) {

@@ -1,5 +1,5 @@
-// Why a COM number's device cannot be used, as the connection's failure boxes and the bench
-// command's messages say it: each kind of device a number may be mapped to, and the hint that
+// Why a COM number's device cannot be used, as the connection's failure boxes and sorvell-check's
+// messages say it: each kind of device a number may be mapped to, and the hint that
 // ends the text wherever another device has to be chosen.
 #include "ComDeviceProblem.h"
 
@@ -48,8 +48,12 @@ TEST_F(ComDeviceProblemTest, WhatStandsAtThePathDecidesTheReason) {
     std::ofstream(plain) << "not a terminal";
     EXPECT_EQ(Describe(plain), Line(plain) + "Not a serial device. Try another.");
 
-    // A character device the user may open: the system's code says why the open failed, and
-    // no hint follows, since the device itself is the right one.
+    // A character device that opened but is no terminal is no serial device either.
+    EXPECT_EQ(Describe("/dev/null", ERROR_INVALID_FUNCTION),
+              Line("/dev/null") + "Not a serial device. Try another.");
+
+    // A serial device the user may open: the system's code says why the open failed, and no
+    // hint follows, since the device itself is the right one.
     EXPECT_EQ(Describe("/dev/null"), Line("/dev/null") + "It may be in use by another program.");
     EXPECT_EQ(Describe("/dev/null", ERROR_ACCESS_DENIED),
               Line("/dev/null") + "It may be in use by another program.");

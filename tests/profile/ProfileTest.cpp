@@ -328,7 +328,7 @@ TEST_F(ProfileTest, PortsAreLoadedIntoTheSerialLayerAtStartUp) {
     EXPECT_TRUE(none.str().empty());
 }
 
-// The port a start (the window's, the bench command's) connects on, from the number the profile
+// The port a start (the window's, sorvell-check's) connects on, from the number the profile
 // keeps: above the COM range it is the default port; below it the number stays, and its attempt
 // fails into the Port Selection dialog.
 TEST_F(ProfileTest, TheSavedNumberGivesTheStartPort) {
