@@ -44,8 +44,9 @@ class ModuleHost {
     virtual bool WriteProfileInt(const char* section, const char* entry, int value) = 0;
 };
 
-// Time as the connection and the acquisition cycle see it. Tests substitute a fake clock so
-// that the 2-second timeouts cost no test time.
+// Time as the connection and the acquisition cycle see it. The cycle's own tests substitute a
+// fake clock, so that its 2-second timeouts cost them no time; the program, sorvell-check and the
+// suites that drive the simulator run on the system's clock.
 class ModuleClock {
   public:
     virtual ~ModuleClock() = default;
