@@ -52,6 +52,15 @@ Device* EnterCall(SerialCall call, HANDLE handle, DWORD argument) {
     return found->second.get();
 }
 
+Device* EnterCallNeeding(SerialCall call, HANDLE handle, const void* needed, DWORD argument) {
+    Device* device = EnterCall(call, handle, argument);
+    if (device != nullptr && needed == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return device;
+}
+
 DWORD Win32Error(int error) {
     switch (error) {
         case 0:

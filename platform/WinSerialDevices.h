@@ -49,6 +49,11 @@ DeviceTable& Devices();
 // error, or ERROR_INVALID_HANDLE when the handle names no device), when the call has failed.
 Device* EnterCall(SerialCall call, HANDLE handle, DWORD argument = 0);
 
+// EnterCall for a call that cannot do without the record `needed` points to (the DCB, the mask,
+// the overlapped record): as EnterCall, then nullptr with ERROR_INVALID_PARAMETER when `needed`
+// is null.
+Device* EnterCallNeeding(SerialCall call, HANDLE handle, const void* needed, DWORD argument = 0);
+
 // The same for the one call that has no handle yet (CreateFileA): false, with the armed error
 // as the last error, when the test seam makes it fail.
 bool EnterOpen(DWORD comNumber);

@@ -62,12 +62,9 @@ DWORD EventsSince(const Device& device, const WaitStart& start) {
 }  // namespace
 
 BOOL GetCommMask(HANDLE handle, LPDWORD mask) {
-    Device* device = EnterCall(SerialCall::GetCommMask, handle);
+    Device* device = EnterCallNeeding(SerialCall::GetCommMask, handle, mask);
     if (device == nullptr) {
         return FALSE;
-    }
-    if (mask == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
     }
     *mask = device->eventMask.load();
     return TRUE;
@@ -84,12 +81,9 @@ BOOL SetCommMask(HANDLE handle, DWORD mask) {
 }
 
 BOOL WaitCommEvent(HANDLE handle, LPDWORD events, LPOVERLAPPED) {
-    Device* device = EnterCall(SerialCall::WaitCommEvent, handle);
+    Device* device = EnterCallNeeding(SerialCall::WaitCommEvent, handle, events);
     if (device == nullptr) {
         return FALSE;
-    }
-    if (events == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
     }
     *events = 0;
     const unsigned maskChanges = device->maskChanges.load();
@@ -150,12 +144,9 @@ BOOL EscapeCommFunction(HANDLE handle, DWORD function) {
 }
 
 BOOL GetCommModemStatus(HANDLE handle, LPDWORD modemStatus) {
-    Device* device = EnterCall(SerialCall::GetCommModemStatus, handle);
+    Device* device = EnterCallNeeding(SerialCall::GetCommModemStatus, handle, modemStatus);
     if (device == nullptr) {
         return FALSE;
-    }
-    if (modemStatus == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
     }
     DWORD status = 0;
     if (!ReadModemStatus(*device, status)) {

@@ -84,12 +84,9 @@ bool RateTaken(const Device& device, unsigned asked) {
 }  // namespace
 
 BOOL GetCommState(HANDLE handle, DCB* dcb) {
-    Device* device = EnterCall(SerialCall::GetCommState, handle);
+    Device* device = EnterCallNeeding(SerialCall::GetCommState, handle, dcb);
     if (device == nullptr) {
         return FALSE;
-    }
-    if (dcb == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
     }
     *dcb = device->dcb;
     return TRUE;
@@ -97,12 +94,9 @@ BOOL GetCommState(HANDLE handle, DCB* dcb) {
 
 BOOL SetCommState(HANDLE handle, DCB* dcb) {
     Device* device =
-        EnterCall(SerialCall::SetCommState, handle, dcb != nullptr ? dcb->BaudRate : 0);
+        EnterCallNeeding(SerialCall::SetCommState, handle, dcb, dcb != nullptr ? dcb->BaudRate : 0);
     if (device == nullptr) {
         return FALSE;
-    }
-    if (dcb == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
     }
 #ifdef SORVELL_SERIAL_SEAM
     DWORD seamError = 0;
@@ -153,24 +147,18 @@ BOOL SetCommState(HANDLE handle, DCB* dcb) {
 }
 
 BOOL GetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
-    Device* device = EnterCall(SerialCall::GetCommTimeouts, handle);
+    Device* device = EnterCallNeeding(SerialCall::GetCommTimeouts, handle, timeouts);
     if (device == nullptr) {
         return FALSE;
-    }
-    if (timeouts == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
     }
     *timeouts = device->timeouts;
     return TRUE;
 }
 
 BOOL SetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
-    Device* device = EnterCall(SerialCall::SetCommTimeouts, handle);
+    Device* device = EnterCallNeeding(SerialCall::SetCommTimeouts, handle, timeouts);
     if (device == nullptr) {
         return FALSE;
-    }
-    if (timeouts == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
     }
     // Reads always return at once with what has arrived (VMIN 0, VTIME 0, non-blocking);
     // the values are kept for GetCommTimeouts.

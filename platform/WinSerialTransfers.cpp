@@ -132,11 +132,8 @@ BOOL GetOverlappedResult(HANDLE handle, LPOVERLAPPED overlapped, LPDWORD transfe
     if (transferred != nullptr) {
         *transferred = 0;
     }
-    if (EnterCall(SerialCall::GetOverlappedResult, handle) == nullptr) {
+    if (EnterCallNeeding(SerialCall::GetOverlappedResult, handle, overlapped) == nullptr) {
         return FALSE;
-    }
-    if (overlapped == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
     }
     // Transfers finish at once here; one left in flight by the seam finishes now.
     if (overlapped->Internal == STATUS_PENDING) {
